@@ -1,0 +1,52 @@
+// Byte-string helpers shared by both executables and built natively for the tests.
+#include "text.h"
+
+unsigned TextLength(const char *text)
+{
+    unsigned length = 0;
+    if (text)
+        while (text[length])
+            length++;
+    return length;
+}
+
+bool TextEquals(const char *a, const char *b)
+{
+    if (!a || !b)
+        return a == b;
+    while (*a && *a == *b) {
+        a++;
+        b++;
+    }
+    return *a == *b;
+}
+
+void CopyBytes(void *to, const void *from, unsigned count)
+{
+    unsigned char *out = static_cast<unsigned char *>(to);
+    const unsigned char *in = static_cast<const unsigned char *>(from);
+    while (count--)
+        *out++ = *in++;
+}
+
+bool CopyText(char *buffer, unsigned capacity, const char *text)
+{
+    if (!buffer || capacity == 0)
+        return false;
+    unsigned length = TextLength(text);
+    if (length >= capacity)
+        return false;
+    CopyBytes(buffer, text, length);
+    buffer[length] = 0;
+    return true;
+}
+
+bool AppendText(char *buffer, unsigned capacity, const char *text)
+{
+    if (!buffer)
+        return false;
+    unsigned used = TextLength(buffer);
+    if (used >= capacity)
+        return false;
+    return CopyText(buffer + used, capacity - used, text);
+}

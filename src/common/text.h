@@ -1,0 +1,12 @@
+// Byte-string helpers for code that must not depend on the platform. Texts are in the ANSI code page;
+// these helpers only count and copy bytes, so they are safe for double-byte text too.
+#pragma once
+
+unsigned TextLength(const char *text);
+bool TextEquals(const char *a, const char *b);
+void CopyBytes(void *to, const void *from, unsigned count);
+
+// Copies or appends text into a fixed buffer of `capacity` bytes. When the result with its terminating zero
+// would not fit, nothing is written and the result is false: a composed path is never cut short.
+bool CopyText(char *buffer, unsigned capacity, const char *text);
+bool AppendText(char *buffer, unsigned capacity, const char *text);

@@ -1,0 +1,59 @@
+// Splitting the launcher's command line.
+//
+// The program name is either quoted, and then may hold blanks, or runs up to the first blank. Both searches
+// step over double-byte characters whole: in code page 932 the second byte of a character in a folder name
+// may be 0x20 or 0x22, and taking it for a blank or a quote would split the name inside a character.
+// Only the blank (0x20) separates; a tab is an ordinary character here.
+#include "launcher_command_line.h"
+#include "../common/cleanup_argument.h"
+#include "../common/multibyte_path.h"
+#include "../common/text.h"
+
+static const char *SkipBlanks(const char *text)
+{
+    while (*text == ' ')
+        text++;
+    return text;
+}
+
+bool FindLauncherArguments(const char *commandLine, const char **arguments)
+{
+    if (!commandLine)
+        return false;
+    const char *start = SkipBlanks(commandLine);
+    const char *blank = FindCharMultibyte(start, ' ');
+    const char *quote = FindCharMultibyte(start, '"');
+    const char *rest = blank;
+    if (quote && (!blank || quote < blank)) {
+        const char *closing = FindCharMultibyte(quote + 1, '"');
+        if (!closing)
+            return false;
+        rest = FindCharMultibyte(closing + 1, ' ');
+    }
+    if (!rest)
+        rest = start + TextLength(start);
+    *arguments = SkipBlanks(rest);
+    return true;
+}
+
+bool IsCleanupArgument(const char *arguments)
+{
+    return TextEquals(arguments, CLEANUP_ARGUMENT);
+}
+
+bool ComposeWorkerCommandLine(TextBuffer &commandLine, const char *launcherPath, const char *arguments)
+{
+    unsigned pathLength = TextLength(launcherPath);
+    unsigned argumentsLength = TextLength(arguments);
+    if (!commandLine.Reserve(argumentsLength + pathLength + 32))
+        return false;
+    char *out = commandLine.text;
+    *out++ = '"';
+    CopyBytes(out, launcherPath, pathLength);
+    out += pathLength;
+    *out++ = '"';
+    *out++ = ' ';
+    CopyBytes(out, arguments, argumentsLength);
+    out[argumentsLength] = 0;
+    return true;
+}

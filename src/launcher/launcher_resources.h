@@ -1,0 +1,11 @@
+// Resource identifiers of the launcher, shared by its code and launcher.rc.
+#pragma once
+
+#define IDS_LAUNCHER_MUTEX_FAILED 30000
+#define IDS_LAUNCHER_BAD_COMMAND_LINE 30001
+#define IDS_LAUNCHER_ALREADY_RUNNING 30002
+#define IDS_LAUNCHER_CAPTION 30050
+
+// The embedded worker: type "RT_BINARY" (a name, not the integer type), identifier 101, Japanese.
+#define EMBEDDED_WORKER_ID 101
+#define EMBEDDED_WORKER_TYPE "RT_BINARY"

@@ -1,0 +1,27 @@
+// The worker's command-line contract: eight positional tokens and the option letters b, c, r and s.
+#pragma once
+
+struct WorkerArgs {
+    char *launcherPath;
+    char *infoUrl;
+    char *appPath;
+    char *infoSection;
+    char *installedVersion;
+    char *caption;
+    char *restartProgram;
+    char *restartParams;
+};
+
+const unsigned WORKER_ARG_SLOTS = 8;
+
+extern WorkerArgs workerArgs;
+
+// Fills workerArgs and the option flags of workerSettings from the text after the worker's program name.
+// True when at least four positional tokens were found and every stored token could be allocated.
+bool ParseWorkerCommandLine(const char *text);
+
+// Frees every filled slot and leaves all of them empty.
+void FreeWorkerArgs();
+
+// The text after the program name of a process command line and the characters 1 to 0x20 after it.
+const char *SkipWorkerProgramName(const char *commandLine);

@@ -1,0 +1,44 @@
+// The worker's run sequence.
+//
+// The worker waits on the mutex that the launcher holds, so it proceeds only after the launcher has ended;
+// it keeps the mutex until its own process ends. Whatever happens after that wait, the worker starts the
+// launcher once more with the cleanup argument: that launcher waits on the same mutex, so it deletes the
+// temporary folder (and this executable) only when the worker is gone.
+#include "worker_entry.h"
+#include <shellapi.h>
+#include "worker_command_line.h"
+#include "worker_message.h"
+#include "../ui/worker_resources.h"
+#include "../../common/cleanup_argument.h"
+
+HINSTANCE moduleInstance;
+
+static void ShowInitFailure()
+{
+    ShowResourceMessage(0, IDS_WORKER_INIT_FAILED, IDS_WORKER_CAPTION, MB_ICONHAND, true);
+}
+
+static void StartCleanupLauncher()
+{
+    if (workerArgs.launcherPath)
+        ShellExecuteA(0, "open", workerArgs.launcherPath, CLEANUP_ARGUMENT, 0, SW_SHOWNORMAL);
+}
+
+int RunWorker(HINSTANCE instance, const char *commandText)
+{
+    // Recorded first, so that even the earliest message comes from the worker's own string table.
+    moduleInstance = instance;
+    HANDLE mutex = CreateMutexA(0, FALSE, KOVREL_MUTEX_NAME);
+    if (!mutex) {
+        ShowInitFailure();
+        return 0;
+    }
+    WaitForSingleObject(mutex, INFINITE);
+
+    if (!ParseWorkerCommandLine(commandText))
+        ShowInitFailure();
+
+    StartCleanupLauncher();
+    FreeWorkerArgs();
+    return 0;
+}

@@ -1,0 +1,3 @@
+#include "worker_settings.h"
+
+WorkerSettings workerSettings = {OPT_DEFAULTS};

@@ -1,0 +1,171 @@
+// The window driver: a small test program that sees and answers the product's windows as a person would.
+//
+//   window_driver show CAPTION [TIMEOUT_MS]          wait for a visible top-level window with that caption
+//                                                    and print its controls
+//   window_driver press CAPTION BUTTON [TIMEOUT_MS]  the same, then press the button whose text (without
+//                                                    "&") or numeric id is BUTTON
+//   window_driver hold-mutex NAME                    own the named mutex, print "held", and release it when
+//                                                    standard input ends or gives a line
+//
+// Output is UTF-8, one line per item:
+//   window <caption>
+//   control <id> <class> <text>        (line breaks in the text are written as \n)
+// A message box's text is the static control with id 65535. Exit code 0 on success, 1 on a timeout,
+// 2 on bad arguments.
+#include <windows.h>
+#include <shellapi.h>
+#include <string>
+
+static void WriteUtf8(const std::wstring &text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), 0, 0, 0, 0);
+    std::string bytes(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, 0, 0);
+    DWORD done;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &done, 0);
+}
+
+static std::wstring WindowText(HWND window)
+{
+    wchar_t text[4096];
+    int length = GetWindowTextW(window, text, 4096);
+    return std::wstring(text, length > 0 ? length : 0);
+}
+
+static std::wstring Escaped(const std::wstring &text)
+{
+    std::wstring result;
+    for (wchar_t c : text) {
+        if (c == L'\n')
+            result += L"\\n";
+        else if (c != L'\r')
+            result += c;
+    }
+    return result;
+}
+
+static std::wstring WithoutAmpersands(const std::wstring &text)
+{
+    std::wstring result;
+    for (wchar_t c : text)
+        if (c != L'&')
+            result += c;
+    return result;
+}
+
+struct Search {
+    const wchar_t *caption;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchTopLevel(HWND window, LPARAM parameter)
+{
+    Search *search = reinterpret_cast<Search *>(parameter);
+    if (IsWindowVisible(window) && WindowText(window) == search->caption) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static HWND WaitForWindow(const wchar_t *caption, DWORD timeout)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        Search search = {caption, 0};
+        EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
+        if (search.found)
+            return search.found;
+        if (GetTickCount() - start > timeout)
+            return 0;
+        Sleep(50);
+    }
+}
+
+static BOOL CALLBACK PrintControl(HWND control, LPARAM)
+{
+    wchar_t className[256];
+    int length = GetClassNameW(control, className, 256);
+    std::wstring line = L"control " + std::to_wstring(static_cast<unsigned>(GetDlgCtrlID(control))) + L" " +
+                        std::wstring(className, length > 0 ? length : 0) + L" " + Escaped(WindowText(control)) +
+                        L"\n";
+    WriteUtf8(line);
+    return TRUE;
+}
+
+struct ButtonSearch {
+    std::wstring wanted;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchButton(HWND control, LPARAM parameter)
+{
+    ButtonSearch *search = reinterpret_cast<ButtonSearch *>(parameter);
+    std::wstring id = std::to_wstring(static_cast<unsigned>(GetDlgCtrlID(control)));
+    if (search->wanted == id || search->wanted == WithoutAmpersands(WindowText(control))) {
+        search->found = control;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static int Show(const wchar_t *caption, DWORD timeout, const wchar_t *button)
+{
+    HWND window = WaitForWindow(caption, timeout);
+    if (!window) {
+        WriteUtf8(L"timeout " + std::wstring(caption) + L"\n");
+        return 1;
+    }
+    WriteUtf8(L"window " + Escaped(WindowText(window)) + L"\n");
+    EnumChildWindows(window, PrintControl, 0);
+    if (!button)
+        return 0;
+    ButtonSearch search = {button, 0};
+    EnumChildWindows(window, MatchButton, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) {
+        WriteUtf8(L"no button " + std::wstring(button) + L"\n");
+        return 1;
+    }
+    // A click reaches a dialog as WM_COMMAND with BN_CLICKED from the button.
+    int id = GetDlgCtrlID(search.found);
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(search.found));
+    WriteUtf8(L"pressed " + WithoutAmpersands(WindowText(search.found)) + L"\n");
+    return 0;
+}
+
+static int HoldMutex(const wchar_t *name)
+{
+    HANDLE mutex = CreateMutexW(0, TRUE, name);
+    if (!mutex)
+        return 1;
+    if (GetLastError() == ERROR_ALREADY_EXISTS)
+        WaitForSingleObject(mutex, INFINITE);
+    WriteUtf8(L"held\n");
+    char byte;
+    DWORD done;
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    while (ReadFile(input, &byte, 1, &done, 0) && done == 1 && byte != '\n') {
+    }
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    WriteUtf8(L"released\n");
+    return 0;
+}
+
+int main()
+{
+    int count = 0;
+    wchar_t **arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!arguments || count < 3)
+        return 2;
+    std::wstring command = arguments[1];
+    int result = 2;
+    if (command == L"show")
+        result = Show(arguments[2], count > 3 ? _wtoi(arguments[3]) : 30000, 0);
+    else if (command == L"press" && count >= 4)
+        result = Show(arguments[2], count > 4 ? _wtoi(arguments[4]) : 30000, arguments[3]);
+    else if (command == L"hold-mutex")
+        result = HoldMutex(arguments[2]);
+    LocalFree(arguments);
+    return result;
+}

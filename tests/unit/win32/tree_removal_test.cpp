@@ -1,0 +1,95 @@
+// RemoveTree on real folders.
+#include <gtest/gtest.h>
+#include "test_folder.h"
+#include "../../../src/common/tree_removal.h"
+
+TEST(RemoveTree, RemovesNestedFoldersAndReadOnlyFiles)
+{
+    TestFolder folder;
+    std::string root = folder / "tree\\";
+    ASSERT_TRUE(CreateDirectoryA(root.c_str(), 0));
+    ASSERT_TRUE(CreateDirectoryA((root + "a").c_str(), 0));
+    ASSERT_TRUE(CreateDirectoryA((root + "a\\b").c_str(), 0));
+    ASSERT_TRUE(CreateDirectoryA((root + "empty").c_str(), 0));
+    ASSERT_TRUE(CreateDirectoryA((root + ".x").c_str(), 0));
+    ASSERT_TRUE(CreateDirectoryA((root + "..x").c_str(), 0));
+    ASSERT_TRUE(WriteTestFile(root + "..x\\inside", "3"));
+    ASSERT_TRUE(WriteTestFile(root + "top.txt", "1"));
+    ASSERT_TRUE(WriteTestFile(root + "a\\b\\deep.txt", "2"));
+    ASSERT_TRUE(WriteTestFile(root + ".x\\inside", "3"));
+    ASSERT_TRUE(WriteTestFile(root + "a\\readonly.txt", "4"));
+    ASSERT_TRUE(SetFileAttributesA((root + "a\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+
+    EXPECT_TRUE(RemoveTree(root.c_str(), true));
+    EXPECT_FALSE(Exists(root));
+}
+
+TEST(RemoveTree, KeepsTheFolderWithoutTheRemoveSelfFlag)
+{
+    TestFolder folder;
+    ASSERT_TRUE(WriteTestFile(folder / "f", "1"));
+    ASSERT_TRUE(CreateDirectoryA((folder / "sub").c_str(), 0));
+    EXPECT_TRUE(RemoveTree(folder.Path().c_str(), false));
+    EXPECT_TRUE(Exists(folder.Path()));
+    EXPECT_FALSE(Exists(folder / "f"));
+    EXPECT_FALSE(Exists(folder / "sub"));
+}
+
+TEST(RemoveTree, MissingFolder)
+{
+    TestFolder folder;
+    std::string missing = folder / "missing\\";
+    EXPECT_FALSE(RemoveTree(missing.c_str(), true)) << "the folder itself cannot be removed";
+    EXPECT_TRUE(RemoveTree(missing.c_str(), false)) << "nothing below it was left";
+    EXPECT_FALSE(RemoveTree(nullptr, true));
+}
+
+TEST(RemoveTree, LockedFileIsTriedFourTimesAndTheRestStillGoes)
+{
+    TestFolder folder;
+    std::string root = folder / "locked\\";
+    ASSERT_TRUE(CreateDirectoryA(root.c_str(), 0));
+    ASSERT_TRUE(WriteTestFile(root + "a.txt", "a"));
+    ASSERT_TRUE(WriteTestFile(root + "held.txt", "held"));
+    ASSERT_TRUE(WriteTestFile(root + "z.txt", "z"));
+    HANDLE held = CreateFileA((root + "held.txt").c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+    DWORD start = GetTickCount();
+    EXPECT_FALSE(RemoveTree(root.c_str(), true));
+    DWORD elapsed = GetTickCount() - start;
+    CloseHandle(held);
+
+    EXPECT_GE(elapsed, 3900u) << "four tries, each followed by a sleep of 1024 ms";
+    EXPECT_LT(elapsed, 8000u);
+    EXPECT_TRUE(Exists(root + "held.txt"));
+    EXPECT_FALSE(Exists(root + "a.txt"));
+    EXPECT_FALSE(Exists(root + "z.txt"));
+    EXPECT_TRUE(Exists(root)) << "a folder that still holds a file stays";
+}
+
+TEST(RemoveTree, RefusesPathsThatDoNotFitItsBuffer)
+{
+    TestFolder folder;
+    // Folders whose own paths fit, holding a file whose path would pass 260 bytes: the walk refuses that
+    // entry instead of writing past its buffer, and leaves it alone.
+    std::string deep = folder.Path();
+    while (deep.size() < 200) {
+        deep += "dddddddddd\\";
+        ASSERT_TRUE(CreateDirectoryA(deep.c_str(), 0));
+    }
+    // The platform's ANSI file calls stop at 260 bytes too, so the long entry is made and checked with the
+    // wide calls and the \\?\\ prefix.
+    std::wstring longFile = L"\\\\?\\" + std::wstring(deep.begin(), deep.end()) + std::wstring(80, L'n');
+    HANDLE file = CreateFileW(longFile.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    ASSERT_TRUE(WriteTestFile(deep + "short", "x"));
+
+    EXPECT_FALSE(RemoveTree(deep.c_str(), true));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(longFile.c_str()));
+    EXPECT_FALSE(Exists(deep + "short")) << "the entries that fit are still removed";
+
+    ASSERT_TRUE(DeleteFileW(longFile.c_str()));
+    EXPECT_TRUE(RemoveTree(folder.Path().c_str(), false));
+}
