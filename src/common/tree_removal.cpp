@@ -8,6 +8,7 @@
 // link planted in the temporary folder could make the launcher delete files anywhere else on the disk.
 #include <windows.h>
 #include "tree_removal.h"
+#include "multibyte_path.h"
 #include "text.h"
 #include "text_buffer.h"
 
@@ -72,10 +73,15 @@ static bool RemoveEntries(const char *folder, TextBuffer &work)
 
 bool RemoveTree(const char *folder, bool removeSelf)
 {
-    if (!folder)
+    // The folder itself may be a link. The test looks at the path without its trailing separator: with the
+    // separator, the platform may answer for the link's target instead of the link.
+    char self[MAX_PATH];
+    if (!folder || !CopyText(self, MAX_PATH, folder))
         return false;
-    if (IsLink(GetFileAttributesA(folder)))
-        return removeSelf && RemoveDirectoryA(folder);
+    if (EndsWithSeparator(self))
+        self[TextLength(self) - 1] = 0;
+    if (IsLink(GetFileAttributesA(self)))
+        return removeSelf && RemoveDirectoryA(self);
 
     TextBuffer work = {};
     if (!work.Reserve(MAX_PATH))

@@ -6,6 +6,10 @@
 //                                                    "&") or numeric id is BUTTON
 //   window_driver hold-mutex NAME                    own the named mutex, print "held", and release it when
 //                                                    standard input ends or gives a line
+//   window_driver wait-mutex-free NAME [TIMEOUT_MS]  wait until no process holds a handle to the named mutex
+//   window_driver run FILE                           start a process exactly as FILE (UTF-8) says: its first
+//                                                    line is the program, its second the whole command line;
+//                                                    wait for it and print "exit N"
 //
 // Output is UTF-8, one line per item:
 //   window <caption>
@@ -152,6 +156,67 @@ static int HoldMutex(const wchar_t *name)
     return 0;
 }
 
+static int WaitMutexFree(const wchar_t *name, DWORD timeout)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, name);
+        if (!mutex)
+            return 0;
+        CloseHandle(mutex);
+        if (GetTickCount() - start > timeout) {
+            WriteUtf8(L"timeout mutex\n");
+            return 1;
+        }
+        Sleep(50);
+    }
+}
+
+static std::wstring ReadUtf8File(const wchar_t *path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return L"";
+    std::string bytes;
+    char block[4096];
+    DWORD done = 0;
+    while (ReadFile(file, block, sizeof block, &done, 0) && done)
+        bytes.append(block, done);
+    CloseHandle(file);
+    int size = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), 0, 0);
+    std::wstring text(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], size);
+    return text;
+}
+
+// The test controls the command line byte for byte: no shell or argument vector in between.
+static int Run(const wchar_t *path)
+{
+    std::wstring text = ReadUtf8File(path);
+    size_t newline = text.find(L'\n');
+    if (newline == std::wstring::npos)
+        return 2;
+    std::wstring program = text.substr(0, newline);
+    std::wstring commandLine = text.substr(newline + 1);
+    while (!commandLine.empty() && (commandLine.back() == L'\n' || commandLine.back() == L'\r'))
+        commandLine.pop_back();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program.c_str(), &commandLine[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) {
+        WriteUtf8(L"start failed " + std::to_wstring(GetLastError()) + L"\n");
+        return 1;
+    }
+    WriteUtf8(L"started " + std::to_wstring(process.dwProcessId) + L"\n");
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    WriteUtf8(L"exit " + std::to_wstring(code) + L"\n");
+    return 0;
+}
+
 int main()
 {
     int count = 0;
@@ -166,6 +231,10 @@ int main()
         result = Show(arguments[2], count > 4 ? _wtoi(arguments[4]) : 30000, arguments[3]);
     else if (command == L"hold-mutex")
         result = HoldMutex(arguments[2]);
+    else if (command == L"wait-mutex-free")
+        result = WaitMutexFree(arguments[2], count > 3 ? _wtoi(arguments[3]) : 30000);
+    else if (command == L"run")
+        result = Run(arguments[2]);
     LocalFree(arguments);
     return result;
 }

@@ -1,0 +1,168 @@
+"""Fixtures of the end-to-end tests: the real executables under wine64 on a virtual display."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+from contextlib import contextmanager
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
+import harness  # noqa: E402
+
+WINDOW_DRIVER = harness.DIST / "window_driver.exe"
+
+
+@pytest.fixture(scope="session")
+def wine_env():
+    """The environment of a running test session: shared with the test runner, or started here."""
+    display = os.environ.get("KOVREL_TEST_DISPLAY")
+    if display:
+        yield harness.wine_environment(display)
+        return
+    session = harness.Session().start()
+    try:
+        yield session.environment()
+    finally:
+        session.stop()
+
+
+class Box:
+    """What the window driver saw of a window: its caption and its controls."""
+
+    def __init__(self, lines):
+        self.lines = lines
+        self.caption = None
+        self.controls = []
+        for line in lines:
+            if line.startswith("window "):
+                self.caption = line[len("window "):]
+            elif line.startswith("control "):
+                parts = line.split(" ", 3)
+                self.controls.append((int(parts[1]), parts[2], parts[3] if len(parts) > 3 else ""))
+
+    def text(self):
+        """A message box's text: the static control with id 65535, line breaks as real line breaks."""
+        for control_id, _, text in self.controls:
+            if control_id == 0xFFFF:
+                return text.replace("\\n", "\n")
+        return None
+
+
+class Run:
+    """A process started through the window driver with an exact command line."""
+
+    def __init__(self, process):
+        self.process = process
+        self.output = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.output.append(line.decode("utf-8", "replace").rstrip("\n"))
+
+    def exit_code(self, timeout=60):
+        """Waits for the process to end and returns its exit code."""
+        self.process.wait(timeout=timeout)
+        self.reader.join(timeout=10)
+        for line in self.output:
+            if line.startswith("exit "):
+                return int(line.split()[1])
+        raise AssertionError("no exit code: " + repr(self.output))
+
+    def running(self):
+        return self.process.poll() is None
+
+
+class Kovrel:
+    """Starts the product's programs and sees and answers their windows, as a person would."""
+
+    def __init__(self, env, scratch):
+        self.env = env
+        self.scratch = scratch
+        self.runs = []
+
+    def driver(self, *arguments, timeout=90):
+        result = subprocess.run([harness.WINE, str(WINDOW_DRIVER), *arguments], env=self.env,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout, check=False)
+        return result.returncode, result.stdout.decode("utf-8", "replace").splitlines()
+
+    def start(self, program, command_line, extra_env=None):
+        """Starts `program` (a Windows path) with exactly `command_line`."""
+        spec = Path(tempfile.mkstemp(dir=self.scratch, suffix=".run")[1])
+        spec.write_text(program + "\n" + command_line + "\n", encoding="utf-8")
+        env = dict(self.env, **(extra_env or {}))
+        process = subprocess.Popen([harness.WINE, str(WINDOW_DRIVER), "run", harness.windows_path(spec)],
+                                   env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        run = Run(process)
+        self.runs.append(run)
+        return run
+
+    def start_launcher(self, launcher, arguments, extra_env=None):
+        program = harness.windows_path(launcher)
+        return self.start(program, f'"{program}" {arguments}', extra_env)
+
+    def show(self, caption, timeout_ms=30000):
+        code, lines = self.driver("show", caption, str(timeout_ms))
+        assert code == 0, f"no window {caption!r}: {lines}"
+        return Box(lines)
+
+    def press(self, caption, button, timeout_ms=30000):
+        code, lines = self.driver("press", caption, button, str(timeout_ms))
+        assert code == 0, f"could not press {button!r} in {caption!r}: {lines}"
+        return Box(lines)
+
+    @contextmanager
+    def holding_mutex(self, name=harness.MUTEX_NAME):
+        """Holds the named mutex in another process for the length of the block."""
+        process = subprocess.Popen([harness.WINE, str(WINDOW_DRIVER), "hold-mutex", name], env=self.env,
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            assert process.stdout.readline().strip() == b"held"
+            yield
+        finally:
+            process.stdin.write(b"\n")
+            process.stdin.flush()
+            process.stdin.close()
+            process.wait(timeout=60)
+
+    def wait_mutex_free(self, timeout_ms=60000):
+        code, lines = self.driver("wait-mutex-free", harness.MUTEX_NAME, str(timeout_ms))
+        return code == 0
+
+
+def remove_path(path):
+    if path.is_symlink() or path.is_file():
+        path.unlink()
+    elif path.exists():
+        for child in path.rglob("*"):
+            if not child.is_symlink():
+                child.chmod(0o755 if child.is_dir() else 0o644)
+        shutil.rmtree(path)
+
+
+@pytest.fixture
+def kovrel_temp(wine_env):
+    """The Linux path of %TEMP%\\Kovrel\\, absent at the start of each test."""
+    path = harness.temp_folder() / "Kovrel"
+    remove_path(path)
+    return path
+
+
+@pytest.fixture
+def kovrel(wine_env, tmp_path, kovrel_temp):
+    k = Kovrel(wine_env, tmp_path)
+    assert k.wait_mutex_free(), "a run of an earlier test still holds the mutex"
+    yield k
+    # Every process that the test started has ended, and so have the worker and cleanup launcher.
+    for run in k.runs:
+        if run.running():
+            run.process.kill()
+    if not k.wait_mutex_free(60000):
+        subprocess.run(["pkill", "-f", "Kovrel"], check=False)
+        k.wait_mutex_free(30000)
+    remove_path(kovrel_temp)

@@ -1,0 +1,79 @@
+"""The built executables: targets, imports, embedded worker, string tables, version block, sizes."""
+import re
+
+import harness
+import pytest
+from pe_resources import PeFile, string_table
+
+RELEASE = harness.ROOT / "build" / "win32" / "dist"
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll", "gdi32.dll", "wininet.dll",
+               "comctl32.dll", "ole32.dll", "oleaut32.dll", "advapi32.dll"}
+
+CONFIGURATIONS = [
+    pytest.param(RELEASE, 0x14C, 0x10B, id="win32"),
+    pytest.param(harness.DIST, 0x8664, 0x20B, id="win64"),
+]
+
+
+def load(path):
+    return PeFile(path.read_bytes())
+
+
+@pytest.mark.parametrize("dist,machine,magic", CONFIGURATIONS)
+def test_launcher_embeds_its_own_worker_byte_for_byte(dist, machine, magic):
+    launcher = load(dist / "Kovrel.exe")
+    worker = dist / "Kovrelw.exe"
+    assert (launcher.machine, launcher.magic) == (machine, magic)
+    assert (load(worker).machine, load(worker).magic) == (machine, magic)
+    embedded = launcher.resources().get(("RT_BINARY", 101, 1041))
+    assert embedded is not None, "resource RT_BINARY 101, language 1041"
+    assert embedded == worker.read_bytes()
+
+
+@pytest.mark.parametrize("dist,machine,magic", CONFIGURATIONS)
+def test_product_imports_only_system_dlls(dist, machine, magic):
+    for name in ("Kovrel.exe", "Kovrelw.exe"):
+        dlls = {dll.lower() for dll in load(dist / name).imported_dlls()}
+        assert dlls <= SYSTEM_DLLS, f"{name} imports {dlls - SYSTEM_DLLS}"
+
+
+def test_release_sizes():
+    worker = (RELEASE / "Kovrelw.exe").stat().st_size
+    launcher = (RELEASE / "Kovrel.exe").stat().st_size
+    print(f"32-bit worker {worker} bytes, 32-bit launcher {launcher} bytes")
+    assert worker < 54272
+    assert launcher < 80 * 1024
+
+
+def test_launcher_strings_and_version_block():
+    resources = load(RELEASE / "Kovrel.exe").resources()
+    assert string_table(resources) == {
+        30000: "ミューテックス作成失敗。",
+        30001: "コマンドラインが不正。",
+        30002: "既に起動しています。",
+        30050: "Kovrel",
+    }
+    version = resources[(16, 1, 1041)]
+    fixed = version.index(b"\xbd\x04\xef\xfe")  # VS_FIXEDFILEINFO signature
+    file_ms, file_ls, product_ms, product_ls = [int.from_bytes(version[fixed + o:fixed + o + 4], "little")
+                                                for o in (8, 12, 16, 20)]
+    assert (file_ms, file_ls, product_ms, product_ls) == (0x20000, 0, 0x20000, 0)
+    text = version.decode("utf-16-le", "replace")
+    for key, value in [("FileVersion", "2, 0, 0"), ("ProductVersion", "2, 0, 0"), ("ProductName", "Kovrel"),
+                       ("LegalTrademarks", "Kovrel"), ("OriginalFilename", "Kovrel.exe"),
+                       ("FileDescription", "自動アップデート機能実装ツール"),
+                       ("Comments", "自動アップデート機能実装ツール")]:
+        assert re.search(key + r"\x00+" + re.escape(value) + r"\x00", text), key
+
+
+def test_worker_string_table_is_complete():
+    strings = string_table(load(RELEASE / "Kovrelw.exe").resources())
+    expected_ids = (list(range(30000, 30005)) + list(range(30050, 30055)) + list(range(30100, 30113)) +
+                    list(range(30200, 30207)))
+    assert sorted(strings) == expected_ids
+    assert strings[30001] == "Kovrel の初期化に失敗しました。"
+    assert strings[30003] == ("これからアップデートを行います。\n『 アップデートを行うアプリケーションを終了させた後 』\n"
+                              "に「OK」ボタンを押してください。")
+    assert strings[30053] == "Aborting..."
+    assert strings[30110] == ("異常終了：\n\nアプリケーションのアップデートに失敗しました。\n"
+                              "アプリケーションが終了しているか確認してください。")

@@ -1,0 +1,182 @@
+"""The launcher's whole cycle with the real executables under wine64: hand-off, worker, cleanup."""
+import os
+import shutil
+import stat
+
+import harness
+import pytest
+
+KOVREL = harness.DIST / "Kovrel.exe"
+KOVRELW = harness.DIST / "Kovrelw.exe"
+PROBE_LAUNCHER = harness.DIST / "KovrelProbe.exe"
+ALREADY_RUNNING = "既に起動しています。"
+BAD_COMMAND_LINE = "コマンドラインが不正。"
+WORKER_INIT_FAILED = "Kovrel の初期化に失敗しました。"
+
+
+def install_launcher(source, folder_name):
+    """Copies a launcher into a folder of drive C: and returns its Linux path."""
+    folder = harness.PREFIX / "drive_c" / folder_name
+    folder.mkdir(parents=True, exist_ok=True)
+    target = folder / "Kovrel.exe"
+    shutil.copyfile(source, target)
+    return target
+
+
+def read_probe(path):
+    """The probe worker's record: the text after its program name, the eight slots, the parse summary."""
+    lines = path.read_bytes().decode("cp932").split("\n")
+    return lines[0], lines[1:9], lines[9]
+
+
+def test_whole_cycle_passes_arguments_unchanged(kovrel, kovrel_temp, tmp_path):
+    launcher = install_launcher(PROBE_LAUNCHER, "My App アプリ")
+    record = tmp_path / "probe.txt"
+    arguments = ('http://127.0.0.1:8080/u.ini "C:\\Program Files\\表示\\app.exe" セクション 1.0.2 -r1 '
+                 '"" "C:\\My App\\app.exe" "-x y"')
+    run = kovrel.start_launcher(launcher, arguments, {"KOVREL_PROBE_OUT": harness.windows_path(record)})
+    assert run.exit_code() == 0
+    assert harness.wait_until(record.exists, 60)
+    # The cleanup launcher removes the folder once the worker has gone.
+    assert harness.wait_until(lambda: not kovrel_temp.exists(), 60)
+    assert kovrel.wait_mutex_free()
+
+    tail, slots, summary = read_probe(record)
+    launcher_path = "C:\\My App アプリ\\Kovrel.exe"
+    assert tail == f'"{launcher_path}" {arguments}'
+    assert slots == [launcher_path, "http://127.0.0.1:8080/u.ini", "C:\\Program Files\\表示\\app.exe",
+                     "セクション", "1.0.2", "", "C:\\My App\\app.exe", "-x y"]
+    assert summary == "parsed=1 options=10005"
+
+
+def test_long_arguments_reach_the_worker_whole(kovrel, kovrel_temp, tmp_path):
+    launcher = install_launcher(PROBE_LAUNCHER, "probe")
+    record = tmp_path / "probe.txt"
+    arguments = "http://h/u.ini C:\\app\\a.exe S " + "9" * 3000
+    run = kovrel.start_launcher(launcher, arguments, {"KOVREL_PROBE_OUT": harness.windows_path(record)})
+    assert run.exit_code() == 0
+    assert harness.wait_until(record.exists, 60)
+    assert harness.wait_until(lambda: not kovrel_temp.exists(), 60)
+    tail, slots, summary = read_probe(record)
+    assert tail == f'"C:\\probe\\Kovrel.exe" {arguments}'
+    assert slots[4] == "9" * 3000
+    assert summary.startswith("parsed=1")
+
+
+def test_real_worker_is_embedded_byte_for_byte_and_a_stale_folder_is_replaced(kovrel, kovrel_temp):
+    # A stale folder from an earlier run, with a read-only file and an old worker.
+    kovrel_temp.mkdir(parents=True)
+    stale = kovrel_temp / "stale.txt"
+    stale.write_text("old")
+    stale.chmod(stat.S_IREAD)
+    (kovrel_temp / "Kovrelw.exe").write_bytes(b"old worker")
+    (kovrel_temp / "Work").mkdir()
+
+    # With too few tokens the worker shows its init failure and waits for the user: the folder can be seen.
+    run = kovrel.start_launcher(KOVREL, "only two")
+    box = kovrel.show("Kovrel")
+    assert box.text() == WORKER_INIT_FAILED
+    assert run.exit_code() == 0, "the launcher ended after starting the worker"
+    assert sorted(p.name for p in kovrel_temp.iterdir()) == ["Kovrelw.exe"]
+    assert (kovrel_temp / "Kovrelw.exe").read_bytes() == KOVRELW.read_bytes()
+
+    kovrel.press("Kovrel", "OK")
+    # The worker still starts the launcher for cleanup.
+    assert harness.wait_until(lambda: not kovrel_temp.exists(), 60)
+    assert kovrel.wait_mutex_free()
+
+
+def test_real_worker_with_four_tokens_ends_in_cleanup(kovrel, kovrel_temp):
+    run = kovrel.start_launcher(KOVREL, "http://127.0.0.1:9/u.ini C:\\app\\a.exe SECTION 1.0 -s1")
+    assert run.exit_code() == 0
+    assert harness.wait_until(lambda: not kovrel_temp.exists(), 60)
+    assert kovrel.wait_mutex_free()
+
+
+def test_second_launcher_is_refused_and_touches_nothing(kovrel, kovrel_temp):
+    kovrel_temp.mkdir(parents=True)
+    (kovrel_temp / "marker").write_text("in use")
+    with kovrel.holding_mutex():
+        run = kovrel.start_launcher(KOVREL, "a b c d")
+        box = kovrel.press("Kovrel", "OK")
+        assert box.text() == ALREADY_RUNNING
+        assert run.exit_code() == 0
+    assert (kovrel_temp / "marker").read_text() == "in use"
+    assert sorted(p.name for p in kovrel_temp.iterdir()) == ["marker"]
+
+
+def test_unclosed_quote_around_the_program_name(kovrel, kovrel_temp):
+    program = harness.windows_path(KOVREL)
+    run = kovrel.start(program, f'"{program} a b c d')
+    box = kovrel.press("Kovrel", "OK")
+    assert box.text() == BAD_COMMAND_LINE
+    assert run.exit_code() == 0
+    assert not kovrel_temp.exists()
+
+
+def test_cleanup_waits_for_the_mutex_owner(kovrel, kovrel_temp):
+    kovrel_temp.mkdir(parents=True)
+    (kovrel_temp / "Kovrelw.exe").write_bytes(b"worker")
+    (kovrel_temp / "Work" / "Src").mkdir(parents=True)
+    with kovrel.holding_mutex():
+        run = kovrel.start_launcher(KOVREL, harness.CLEANUP_ARGUMENT)
+        # While the owner holds the mutex the cleanup launcher waits and deletes nothing.
+        assert not harness.wait_until(lambda: not run.running(), 3)
+        assert (kovrel_temp / "Kovrelw.exe").exists()
+    assert run.exit_code() == 0
+    assert not kovrel_temp.exists()
+
+
+def test_cleanup_without_a_folder_ends_quietly(kovrel, kovrel_temp):
+    run = kovrel.start_launcher(KOVREL, harness.CLEANUP_ARGUMENT)
+    assert run.exit_code() == 0
+    assert not kovrel_temp.exists()
+
+
+def test_cleanup_argument_with_a_trailing_blank_is_normal_mode(kovrel, kovrel_temp, tmp_path):
+    launcher = install_launcher(PROBE_LAUNCHER, "probe")
+    record = tmp_path / "probe.txt"
+    run = kovrel.start_launcher(launcher, harness.CLEANUP_ARGUMENT + " ",
+                                {"KOVREL_PROBE_OUT": harness.windows_path(record)})
+    assert run.exit_code() == 0
+    # Normal mode started the worker, which, with one token, shows its init failure.
+    box = kovrel.press("Kovrel", "OK")
+    assert box.text() == WORKER_INIT_FAILED
+    assert harness.wait_until(lambda: not kovrel_temp.exists(), 60)
+    tail, _, summary = read_probe(record)
+    assert tail == '"C:\\probe\\Kovrel.exe" ' + harness.CLEANUP_ARGUMENT + " "
+    assert summary.startswith("parsed=0")
+
+
+def test_cleanup_never_follows_links(kovrel, kovrel_temp, tmp_path):
+    outside = tmp_path / "outside"
+    (outside / "deep").mkdir(parents=True)
+    (outside / "keep.txt").write_text("keep")
+    (outside / "deep" / "keep2.txt").write_text("keep")
+    kovrel_temp.mkdir(parents=True)
+    (kovrel_temp / "file.txt").write_text("x")
+    os.symlink(outside, kovrel_temp / "linked folder")
+    (kovrel_temp / "Work").mkdir()
+    os.symlink(outside / "deep", kovrel_temp / "Work" / "link")
+
+    run = kovrel.start_launcher(KOVREL, harness.CLEANUP_ARGUMENT)
+    assert run.exit_code() == 0
+    assert (outside / "keep.txt").read_text() == "keep"
+    assert (outside / "deep" / "keep2.txt").read_text() == "keep"
+    assert not (kovrel_temp / "file.txt").exists()
+    # Wine cannot remove a link to a folder that holds files (Windows removes the link itself), so the
+    # links may stay behind; what matters is that nothing behind them was touched.
+    left = sorted(str(p.relative_to(kovrel_temp)) for p in kovrel_temp.rglob("*")) if kovrel_temp.exists() else []
+    assert set(left) <= {"linked folder", "Work", "Work/link"}
+
+
+def test_cleanup_of_a_temp_folder_that_is_itself_a_link(kovrel, kovrel_temp, tmp_path):
+    outside = tmp_path / "outside"
+    outside.mkdir()
+    (outside / "keep.txt").write_text("keep")
+    os.symlink(outside, kovrel_temp)
+
+    run = kovrel.start_launcher(KOVREL, harness.CLEANUP_ARGUMENT)
+    assert run.exit_code() == 0
+    assert (outside / "keep.txt").read_text() == "keep"
+    assert sorted(p.name for p in outside.iterdir()) == ["keep.txt"]
