@@ -32,12 +32,14 @@ def count_report(path):
     return passed, failed
 
 
-def run_ctest(build_dir, name, env):
+def run_ctest(build_dir, name, env, under_wine=False):
     report_dir = REPORTS / name
     report_dir.mkdir(parents=True, exist_ok=True)
     for old in report_dir.glob("*.xml"):
         old.unlink()
-    env = dict(env, GTEST_OUTPUT="xml:" + str(report_dir) + "/")
+    # GoogleTest takes a folder when the path ends in a separator; under Wine the path must be a Windows one.
+    folder = harness.windows_path(report_dir) + "\\" if under_wine else str(report_dir) + "/"
+    env = dict(env, GTEST_OUTPUT="xml:" + folder)
     ctest = subprocess.run(["ctest", "--test-dir", str(build_dir), "--output-on-failure", "--timeout", "900"],
                            env=env, check=False)
     passed = failed = 0
@@ -45,8 +47,8 @@ def run_ctest(build_dir, name, env):
         p, f = count_report(report)
         passed += p
         failed += f
-    if ctest.returncode != 0 and failed == 0:
-        failed += 1  # a test program failed without reporting a failed case: it crashed or timed out
+    if (ctest.returncode != 0 and failed == 0) or passed + failed == 0:
+        failed += 1  # a test program crashed or timed out without a report, or nothing ran at all
     print(f"{name}: {passed} passed, {failed} failed", flush=True)
     return passed, failed
 
@@ -59,7 +61,7 @@ def run_pytest(env):
     result = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", str(harness.ROOT / "tests" / "e2e"),
                              "--junitxml", str(report)], env=env, check=False)
     passed, failed = count_report(report) if report.exists() else (0, 1)
-    if result.returncode not in (0,) and failed == 0:
+    if (result.returncode != 0 and failed == 0) or passed + failed == 0:
         failed += 1
     print(f"e2e: {passed} passed, {failed} failed", flush=True)
     return passed, failed
@@ -77,7 +79,7 @@ def main():
     try:
         env = session.environment()
         env["KOVREL_TEST_DISPLAY"] = session.display
-        add(run_ctest(harness.BUILD, "wine", env))
+        add(run_ctest(harness.BUILD, "wine", env, under_wine=True))
         add(run_pytest(env))
     finally:
         session.stop()

@@ -102,6 +102,11 @@ class Session:
         subprocess.run(["setsid", "-f", WINESERVER, "-p"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=False)
         self.owns_wineserver = True
+        # The first Windows program also starts Wine's services, which live as long as the wineserver. Started
+        # here with nowhere to write, they hold no pipe of a later caller open (a runner waiting for the end of
+        # a test program's output would otherwise wait for ever).
+        subprocess.run([WINE, "cmd.exe", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=False)
         return self
 
     def environment(self):
