@@ -28,6 +28,8 @@ int RunWorker(HINSTANCE instance, const char *commandText)
 {
     // Recorded first, so that even the earliest message comes from the worker's own string table.
     moduleInstance = instance;
+    // Libraries loaded by bare name (the archivers) must never come from the current directory.
+    SetDllDirectoryA("");
     HANDLE mutex = CreateMutexA(0, FALSE, KOVREL_MUTEX_NAME);
     if (!mutex) {
         ShowInitFailure();
