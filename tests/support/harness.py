@@ -54,6 +54,15 @@ def temp_folder():
     return PREFIX / "drive_c" / "users" / prefix_user() / "Temp"
 
 
+def install_standin_archivers():
+    """Copies the stand-in archiver libraries into the prefix's system folder, where the worker's bare-name
+    load finds them, as a user installs archiver libraries."""
+    system = PREFIX / "drive_c" / "windows" / "system32"
+    system.mkdir(parents=True, exist_ok=True)
+    for name in ("Unlha32.dll", "Unzip32.dll", "tar32.dll", "cab32.dll", "unrar32.dll", "7-zip32.dll"):
+        shutil.copyfile(BUILD / "archivers" / name, system / name)
+
+
 def wait_until(condition, timeout, interval=0.05):
     """Polls until the condition holds; False when the generous bound passes first."""
     deadline = time.monotonic() + timeout
@@ -107,6 +116,7 @@ class Session:
         # a test program's output would otherwise wait for ever).
         subprocess.run([WINE, "cmd.exe", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=False)
+        install_standin_archivers()
         return self
 
     def environment(self):

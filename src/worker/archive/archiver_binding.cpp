@@ -51,6 +51,8 @@ bool ArchiverBinding::SelectByExtension(const char *archivePath)
 {
     if (!archivePath)
         return false;
+    // After a failed selection the record holds no library, whatever it held before.
+    Unbind();
     int found = FindArchiverKind(archivePath);
     return found != ARCHIVER_NONE && Bind(found);
 }

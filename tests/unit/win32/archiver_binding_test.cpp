@@ -1,6 +1,7 @@
 // Binding and running the archiver libraries: the stand-ins that the test harness installs into the
 // prefix's system folder, loaded by their real names through the normal search order.
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,7 +20,7 @@ std::string TarWithFile(const std::string &name, const std::string &content)
     header.replace(108, 7, "0000000");
     header.replace(116, 7, "0000000");
     char size[12];
-    wsprintfA(size, "%011o", static_cast<unsigned>(content.size()));
+    snprintf(size, sizeof size, "%011o", static_cast<unsigned>(content.size()));
     header.replace(124, 11, size);
     header.replace(136, 11, "00000000000");
     header[156] = '0';
@@ -30,7 +31,7 @@ std::string TarWithFile(const std::string &name, const std::string &content)
     for (unsigned char c : header)
         sum += c;
     char checksum[8];
-    wsprintfA(checksum, "%06o", sum);
+    snprintf(checksum, sizeof checksum, "%06o", sum);
     header.replace(148, 7, std::string(checksum, 6) + '\0');
     std::string body = content + std::string((512 - content.size() % 512) % 512, '\0');
     return header + body + std::string(1024, '\0');
