@@ -181,6 +181,61 @@ bool CopyContext::RemoveCreated()
     return removed;
 }
 
+static bool RelativeTreeFits(const char *sourceRoot, unsigned destinationLength, unsigned backupLength,
+                             TextBuffer &relative)
+{
+    unsigned relativeLength = TextLength(relative.text);
+    TextBuffer pattern = {};
+    if (!pattern.Reserve(MAX_PATH) || !Compose(pattern, sourceRoot, relative.text, "*.*")) {
+        pattern.Free();
+        return false;
+    }
+    bool fits = true;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(pattern.text, &entry);
+    pattern.Free();
+    if (search == INVALID_HANDLE_VALUE)
+        return true;
+    do {
+        bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (isFolder && IsDotEntry(entry.cFileName))
+            continue;
+        // The longest composed path of the entry, with its trailing separator or the search pattern.
+        unsigned name = TextLength(entry.cFileName) + (isFolder ? 4 : 0);
+        unsigned longest = destinationLength > backupLength ? destinationLength : backupLength;
+        if (longest + relativeLength + name >= MAX_PATH ||
+            TextLength(sourceRoot) + relativeLength + name >= MAX_PATH) {
+            fits = false;
+            break;
+        }
+        if (isFolder) {
+            relative.text[relativeLength] = 0;
+            if (!AppendText(relative.text, relative.capacity, entry.cFileName) ||
+                !AppendText(relative.text, relative.capacity, "\\") ||
+                !RelativeTreeFits(sourceRoot, destinationLength, backupLength, relative)) {
+                fits = false;
+                break;
+            }
+            relative.text[relativeLength] = 0;
+        }
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return fits;
+}
+
+bool TreeFits(const char *sourceRoot, const char *destinationRoot, const char *backupRoot)
+{
+    if (!sourceRoot || !destinationRoot)
+        return false;
+    TextBuffer relative = {};
+    if (!relative.Reserve(MAX_PATH))
+        return false;
+    relative.text[0] = 0;
+    bool fits = RelativeTreeFits(sourceRoot, TextLength(destinationRoot), TextLength(backupRoot), relative);
+    relative.Free();
+    return fits;
+}
+
 int CountFiles(const char *folder)
 {
     if (!folder)

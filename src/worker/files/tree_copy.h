@@ -36,5 +36,9 @@ struct CopyContext {
     bool RemoveCreated();
 };
 
+// True when every path that CopyTree(sourceRoot, destinationRoot, "", backupRoot) would compose fits in
+// 260 bytes, checked before anything is copied.
+bool TreeFits(const char *sourceRoot, const char *destinationRoot, const char *backupRoot);
+
 // The number of files in the folder (a path ending in a backslash) and all folders below it.
 int CountFiles(const char *folder);

@@ -8,6 +8,8 @@
 #include <shellapi.h>
 #include "worker_command_line.h"
 #include "worker_message.h"
+#include "worker_settings.h"
+#include "../update/update_procedure.h"
 #include "../ui/worker_resources.h"
 #include "../../common/cleanup_argument.h"
 
@@ -22,6 +24,28 @@ static void StartCleanupLauncher()
 {
     if (workerArgs.launcherPath)
         ShellExecuteA(0, "open", workerArgs.launcherPath, CLEANUP_ARGUMENT, 0, SW_SHOWNORMAL);
+}
+
+// Silent mode: the update runs on this thread without any window but the confirmation of its close.
+static int RunSilently()
+{
+    StatusBlock block = {0, STATE_RUNNING, 0};
+    RunUpdate(&block);
+    return block.result;
+}
+
+// After a run: restart the application when it was updated and asked for it.
+static void FinishRun(int runResult)
+{
+    if (runResult <= 0) {
+        ShowInitFailure();
+        return;
+    }
+    if (runResult == RESULT_UPDATED && (workerSettings.options & OPT_RESTART) && workerArgs.restartProgram &&
+        workerArgs.restartProgram[0])
+        ShellExecuteA(0, "open", workerArgs.restartProgram,
+                      workerArgs.restartParams && workerArgs.restartParams[0] ? workerArgs.restartParams : 0, 0,
+                      SW_SHOWNORMAL);
 }
 
 int RunWorker(HINSTANCE instance, const char *commandText)
@@ -39,6 +63,8 @@ int RunWorker(HINSTANCE instance, const char *commandText)
 
     if (!ParseWorkerCommandLine(commandText))
         ShowInitFailure();
+    else if (workerSettings.options & OPT_SILENT)
+        FinishRun(RunSilently());
 
     StartCleanupLauncher();
     FreeWorkerArgs();

@@ -1,0 +1,39 @@
+#include "download_progress.h"
+
+static const unsigned MINIMUM_TRANSFER = 1024;
+
+int RoundedMulDiv(int a, unsigned b, unsigned c)
+{
+    if (c == 0)
+        return -1;
+    long long product = static_cast<long long>(a) * b;
+    long long half = c / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / c : (product - half) / c);
+}
+
+unsigned TransferBufferSize(bool queried, unsigned ready, unsigned current, unsigned cap)
+{
+    if (!queried)
+        return current;
+    unsigned size = ready > MINIMUM_TRANSFER ? ready : MINIMUM_TRANSFER;
+    return size < cap ? size : cap;
+}
+
+bool NextDownloadPosition(short *base, short *span, unsigned total, unsigned received, unsigned *largestReceived,
+                          int *position)
+{
+    if (*span <= 0)
+        return false;
+    if (total == 0) {
+        *position = *base;
+        *base = static_cast<short>(*base + 1);
+        *span = static_cast<short>(*span - 1);
+        return true;
+    }
+    if (received <= *largestReceived)
+        return false;
+    int step = RoundedMulDiv(*span, received, total);
+    *position = *base + (step < 1 ? 1 : step);
+    *largestReceived = received;
+    return true;
+}

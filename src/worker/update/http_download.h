@@ -1,0 +1,40 @@
+// HTTP downloads over WinINet: one Internet handle per run, one request per URL, a sized transfer buffer
+// and a read-and-write loop that keeps the progress bar moving.
+#pragma once
+#include <windows.h>
+#include <wininet.h>
+#include "status_channel.h"
+
+// The largest received-byte count that the progress notification has acted on, for the whole process.
+extern unsigned largestReceived;
+
+// The root handle: agent "Kovrel", the system's proxy settings. None on failure.
+HINTERNET OpenInternet();
+
+// Moves the progress bar while data arrives; the request's context is its ProgressRecord.
+void CALLBACK DownloadStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID information,
+                                     DWORD informationLength);
+
+// Opens the URL with HTTP GET, always from the server. A response whose status is 400 or more is not a
+// file: the request is closed and the result is none.
+HINTERNET OpenUrl(HINTERNET internet, const char *url, ProgressRecord *context);
+
+// Creates (or truncates) the hidden output file. INVALID_HANDLE_VALUE on failure.
+HANDLE CreateOutputFile(const char *path);
+
+// Allocates the transfer buffer for the request, sized from what the server has ready (at least 1024
+// bytes, at most `cap`), halving the size while the allocation fails. False when even a size below 260
+// bytes cannot be had. `size` holds the current size on entry and the new one on return.
+bool AllocateTransferBuffer(HINTERNET request, unsigned cap, char **buffer, unsigned *size);
+
+enum DownloadOutcome {
+    DOWNLOAD_COMPLETE,
+    DOWNLOAD_FAILED,  // read or write error, a body shorter than announced, or 60 s without a byte
+    DOWNLOAD_STOPPED, // the run was stopped: an abort the user confirmed, or the dialog went away
+};
+
+// Downloads the body of the request into the file. An abort request is confirmed with the user right
+// away: declined, the download goes on; confirmed, the state becomes STATE_ABORTED. `buffer` may be handed
+// to a reader that is still blocked in the network when the download is given up; it is then none on return.
+DownloadOutcome DownloadToFile(HINTERNET request, HANDLE file, char **buffer, unsigned size, ProgressRecord *record,
+                               StatusBlock *block);

@@ -1,0 +1,359 @@
+// The update procedure.
+//
+// Each pass of the loop runs the stage that the block's counter names; AdvanceStage opens a stage and moves
+// the counter on, so a stage that fails only has to set STATE_FAILED. After every stage the stop test runs;
+// the run ends at the first stage that left the running state or at a confirmed abort. Whatever ends it,
+// the wind-down releases the handles, the output file and the transfer buffer.
+//
+// Work folder: the folder of the worker's own executable followed by "Work\". It holds the stored
+// information file "Kovrel.ini", the archive, Src\ (extraction) and Bup\ (backup of replaced files).
+#include "update_procedure.h"
+#include "archive_name.h"
+#include "download_progress.h"
+#include "http_download.h"
+#include "update_info.h"
+#include "version_compare.h"
+#include "../archive/archiver_binding.h"
+#include "../files/tree_copy.h"
+#include "../startup/worker_command_line.h"
+#include "../startup/worker_entry.h"
+#include "../startup/worker_message.h"
+#include "../startup/worker_settings.h"
+#include "../ui/worker_resources.h"
+#include "../../common/heap.h"
+#include "../../common/multibyte_path.h"
+#include "../../common/path_exists.h"
+#include "../../common/text.h"
+#include "../../common/tree_removal.h"
+
+static const unsigned INFO_BUFFER_CAP = 4096;
+static const unsigned ARCHIVE_BUFFER_CAP = 409600;
+
+struct UpdateRun {
+    StatusBlock *block;
+    bool silent;
+    HINTERNET internet;
+    HINTERNET request;
+    HANDLE file;
+    char *transfer;
+    unsigned transferSize;
+    char filePath[MAX_PATH];
+    char workPath[MAX_PATH];
+    char extractPath[MAX_PATH];
+};
+
+// The download's progress record is read by the platform's notifications, which may still arrive from a
+// reader left behind in the network after the run has ended; so it lives as long as the process.
+static ProgressRecord downloadRecord;
+
+static void Fail(UpdateRun &run)
+{
+    run.block->state = STATE_FAILED;
+}
+
+static void CloseRequest(UpdateRun &run)
+{
+    if (run.request)
+        InternetCloseHandle(run.request);
+    run.request = 0;
+}
+
+static void CloseOutputFile(UpdateRun &run)
+{
+    if (run.file != INVALID_HANDLE_VALUE)
+        CloseHandle(run.file);
+    run.file = INVALID_HANDLE_VALUE;
+}
+
+static void FreeTransfer(UpdateRun &run)
+{
+    FreeBytes(run.transfer);
+    run.transfer = 0;
+}
+
+static bool ComposeWorkFolder(UpdateRun &run)
+{
+    char module[MAX_PATH];
+    DWORD length = GetModuleFileNameA(moduleInstance, module, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    const char *separator = FindLastSeparator(module);
+    if (!separator)
+        return false;
+    module[separator - module] = 0;
+    return CopyText(run.workPath, MAX_PATH, module) && AppendText(run.workPath, MAX_PATH, "\\Work\\");
+}
+
+static bool ComposeInWork(UpdateRun &run, char *buffer, const char *name)
+{
+    return CopyText(buffer, MAX_PATH, run.workPath) && AppendText(buffer, MAX_PATH, name);
+}
+
+static ProgressRecord *RequestContext(UpdateRun &run)
+{
+    return run.silent ? 0 : &downloadRecord;
+}
+
+static void OpenRequest(UpdateRun &run, const char *url)
+{
+    downloadRecord.block = run.block;
+    downloadRecord.counter = DOWNLOAD_TAG;
+    downloadRecord.span = 0;
+    run.request = url && url[0] ? OpenUrl(run.internet, url, RequestContext(run)) : 0;
+    if (!run.request)
+        Fail(run);
+}
+
+static void AllocateStageBuffer(UpdateRun &run, int position, unsigned cap)
+{
+    AdvanceStage(run.block, position, 0);
+    FreeTransfer(run);
+    if (!run.request || !AllocateTransferBuffer(run.request, cap, &run.transfer, &run.transferSize))
+        Fail(run);
+}
+
+static void CreateStageFile(UpdateRun &run)
+{
+    run.file = CreateOutputFile(run.filePath);
+    if (run.file == INVALID_HANDLE_VALUE)
+        Fail(run);
+}
+
+static void Download(UpdateRun &run, short base, short span)
+{
+    AdvanceStage(run.block, base, 0);
+    downloadRecord.base = base;
+    downloadRecord.span = span;
+    DownloadToFile(run.request, run.file, &run.transfer, run.transferSize, &downloadRecord, run.block);
+}
+
+static void PrepareWorkFolder(UpdateRun &run)
+{
+    AdvanceStage(run.block, 12, IDS_STATUS_INITIALISING);
+    if (!ComposeWorkFolder(run)) {
+        Fail(run);
+        return;
+    }
+    if (PathExists(run.workPath, false))
+        RemoveTree(run.workPath, false);
+    else if (!CreateDirectoryA(run.workPath, 0))
+        Fail(run);
+}
+
+static void CheckInfo(UpdateRun &run)
+{
+    AdvanceStage(run.block, 24, IDS_STATUS_CHECKING_INFO);
+    CloseRequest(run);
+    CloseOutputFile(run);
+    if (!ReadUpdateInfoValue(run.filePath, workerArgs.infoSection, "APP_VER", run.transfer, run.transferSize)) {
+        Fail(run);
+        return;
+    }
+    if (CompareVersions(workerArgs.installedVersion, run.transfer) >= 0)
+        run.block->result = RESULT_UP_TO_DATE;
+}
+
+static void OpenArchive(UpdateRun &run)
+{
+    AdvanceStage(run.block, 28, 0);
+    if (!ReadUpdateInfoValue(run.filePath, workerArgs.infoSection, "APP_URL", run.transfer, run.transferSize)) {
+        Fail(run);
+        return;
+    }
+    OpenRequest(run, run.transfer);
+}
+
+// The archive's name comes from the network: only a plain file name that fits the work folder is used.
+static void CreateArchiveFile(UpdateRun &run)
+{
+    AdvanceStage(run.block, 32, 0);
+    const char *name = ArchiveFileName(run.transfer);
+    if (!IsPlainFileName(name) || !ComposeInWork(run, run.filePath, name)) {
+        Fail(run);
+        return;
+    }
+    CreateStageFile(run);
+}
+
+static void ConfirmClose(UpdateRun &run)
+{
+    AdvanceStage(run.block, 36, IDS_STATUS_WAITING_FOR_APP);
+    // Shown in silent mode too: this box is the whole wait for the application to close.
+    if (ShowResourceMessage(run.block->dialogWindow, IDS_CONFIRM_CLOSE_APP, IDS_WORKER_CAPTION,
+                            MB_OKCANCEL | MB_ICONINFORMATION, false) != IDOK)
+        run.block->state = STATE_ABORTED;
+}
+
+static void Extract(UpdateRun &run)
+{
+    AdvanceStage(run.block, 66, IDS_STATUS_EXTRACTING);
+    CloseOutputFile(run);
+    ArchiverBinding binding;
+    binding.Reset();
+    int extracted = -1;
+    if (binding.SelectByExtension(run.filePath)) {
+        bool ready = ComposeInWork(run, run.extractPath, "Src\\") &&
+                     (PathExists(run.extractPath, false) || CreateDirectoryA(run.extractPath, 0));
+        // A stop while the archiver is busy ends the run as failed, without a question.
+        if (ready && WaitForArchiverIdle(binding, run.block))
+            extracted = binding.Extract(run.block->dialogWindow, run.filePath, run.extractPath, run.silent);
+        binding.Unbind();
+    }
+    if (extracted != 0)
+        run.block->state = extracted == ARCHIVER_CANCELLED ? STATE_ABORTED : STATE_FAILED;
+}
+
+// Cuts appPath after its last separator, in place: what is left is the application folder.
+static void CutToFolder(char *path)
+{
+    const char *separator = FindLastSeparator(path);
+    if (separator)
+        path[separator - path + 1] = 0;
+}
+
+static void ReplaceFiles(UpdateRun &run)
+{
+    AdvanceStage(run.block, 72, IDS_STATUS_UPDATING);
+    struct CopyContext copy;
+    if (!copy.Init()) {
+        copy.Free();
+        Fail(run);
+        return;
+    }
+    CutToFolder(workerArgs.appPath);
+    bool haveBackup = (workerSettings.options & OPT_BACKUP) != 0;
+    if (!(haveBackup ? ComposeInWork(run, run.filePath, "Bup\\") : CopyText(run.filePath, MAX_PATH, ""))) {
+        copy.Free();
+        Fail(run);
+        return;
+    }
+    ProgressRecord record = {run.block, 0, static_cast<unsigned>(CountFiles(run.extractPath)), 72, 28};
+    copy.progressCallback = CopyProgressCallback;
+    copy.progressContext = &record;
+    // Every path of the copy is checked before the first file is touched, so a tree that cannot be placed
+    // leaves the application as it was.
+    if (!TreeFits(run.extractPath, workerArgs.appPath, run.filePath) ||
+        !copy.CopyTree(run.extractPath, workerArgs.appPath, "", run.filePath)) {
+        if (run.filePath[0]) {
+            // Put the replaced files back, then remove what the update added, so the application is whole.
+            // The restore cannot be stopped: stopping it half-way would leave the application mixed.
+            copy.progressCallback = 0;
+            copy.CopyTree(run.filePath, workerArgs.appPath, "", 0);
+            copy.RemoveCreated();
+        }
+        run.block->state = run.block->state != STATE_RUNNING ? STATE_ABORTED : STATE_FAILED;
+    }
+    copy.Free();
+}
+
+static void Finish(UpdateRun &run, short finalResult)
+{
+    run.block->result = finalResult;
+    SendStatus(run.block, STATUS_PROGRESS, 100);
+    run.block->state = STATE_DONE;
+}
+
+static void RunStage(UpdateRun &run)
+{
+    StatusBlock *block = run.block;
+    switch (block->result) {
+    case STAGE_CONNECT:
+        AdvanceStage(block, 0, IDS_STATUS_CONNECTING);
+        run.internet = OpenInternet();
+        if (!run.internet)
+            Fail(run);
+        else if (!run.silent)
+            InternetSetStatusCallback(run.internet, DownloadStatusCallback);
+        break;
+    case STAGE_OPEN_INFO:
+        AdvanceStage(block, 4, 0);
+        OpenRequest(run, workerArgs.infoUrl);
+        break;
+    case STAGE_ALLOC_INFO_BUFFER:
+        AllocateStageBuffer(run, 8, INFO_BUFFER_CAP);
+        break;
+    case STAGE_PREPARE_WORK_FOLDER:
+        PrepareWorkFolder(run);
+        break;
+    case STAGE_CREATE_INFO_FILE:
+        AdvanceStage(block, 14, IDS_STATUS_GETTING_INFO);
+        if (ComposeInWork(run, run.filePath, "Kovrel.ini"))
+            CreateStageFile(run);
+        else
+            Fail(run);
+        break;
+    case STAGE_DOWNLOAD_INFO:
+        Download(run, 16, 8);
+        break;
+    case STAGE_CHECK_INFO:
+        CheckInfo(run);
+        break;
+    case STAGE_OPEN_ARCHIVE:
+        OpenArchive(run);
+        break;
+    case STAGE_CREATE_ARCHIVE_FILE:
+        CreateArchiveFile(run);
+        break;
+    case STAGE_CONFIRM_CLOSE:
+        ConfirmClose(run);
+        break;
+    case STAGE_ALLOC_ARCHIVE_BUFFER:
+        AllocateStageBuffer(run, 38, ARCHIVE_BUFFER_CAP);
+        break;
+    case STAGE_DOWNLOAD_ARCHIVE:
+        Download(run, 42, 24);
+        break;
+    case STAGE_EXTRACT:
+        Extract(run);
+        break;
+    case STAGE_REPLACE_FILES:
+        ReplaceFiles(run);
+        break;
+    case STAGE_FINISH:
+        Finish(run, RESULT_UPDATED);
+        break;
+    case RESULT_UP_TO_DATE:
+        Finish(run, RESULT_UP_TO_DATE);
+        break;
+    default: // 15 is a final value, never a stage
+        Fail(run);
+        break;
+    }
+}
+
+int RunUpdate(StatusBlock *block)
+{
+    if (!block)
+        return -1;
+    UpdateRun run = {};
+    run.block = block;
+    run.silent = (workerSettings.options & OPT_SILENT) != 0;
+    run.file = INVALID_HANDLE_VALUE;
+    run.transferSize = 1024;
+    block->result = 0;
+
+    while (!ShouldStop(block))
+        RunStage(run);
+
+    CloseRequest(run);
+    if (run.internet)
+        InternetCloseHandle(run.internet);
+    FreeTransfer(run);
+    CloseOutputFile(run);
+    if (!run.silent) {
+        SendStatus(block, STATUS_FINISHED, 0);
+        if (block->dialogWindow)
+            SetForegroundWindow(block->dialogWindow);
+    }
+    return 0;
+}
+
+int WINAPI CopyProgressCallback(void *context)
+{
+    ProgressRecord *record = static_cast<ProgressRecord *>(context);
+    if (!record)
+        return 0;
+    record->counter++;
+    SendStatus(record->block, STATUS_PROGRESS, record->base + RoundedMulDiv(record->span, record->counter, record->total));
+    return ShouldStop(record->block);
+}

@@ -1,0 +1,24 @@
+// The stages of one update, in the order of their numbers. The stage counter of the status block names the
+// stage that runs next; after a run it holds the stage that ended it plus one.
+#pragma once
+
+enum UpdateStage {
+    STAGE_CONNECT = 0,
+    STAGE_OPEN_INFO = 1,
+    STAGE_ALLOC_INFO_BUFFER = 2,
+    STAGE_PREPARE_WORK_FOLDER = 3,
+    STAGE_CREATE_INFO_FILE = 4,
+    STAGE_DOWNLOAD_INFO = 5,
+    STAGE_CHECK_INFO = 6,
+    STAGE_OPEN_ARCHIVE = 7,
+    STAGE_CREATE_ARCHIVE_FILE = 8,
+    STAGE_CONFIRM_CLOSE = 9,
+    STAGE_ALLOC_ARCHIVE_BUFFER = 10,
+    STAGE_DOWNLOAD_ARCHIVE = 11,
+    STAGE_EXTRACT = 12,
+    STAGE_REPLACE_FILES = 13,
+    STAGE_FINISH = 14,
+};
+
+// The string id of the final message for the stage that ended the run and the run's state.
+unsigned FinalMessageId(int lastStage, unsigned short state);

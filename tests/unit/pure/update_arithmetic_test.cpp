@@ -1,0 +1,103 @@
+// The update procedure's decisions that need no platform: final messages, archive names, buffer sizes and
+// download progress positions.
+#include <gtest/gtest.h>
+#include "../../../src/worker/update/archive_name.h"
+#include "../../../src/worker/update/download_progress.h"
+#include "../../../src/worker/update/update_stages.h"
+
+TEST(FinalMessageId, ByStateAndStage)
+{
+    EXPECT_EQ(30002u, FinalMessageId(15, 1)) << "up to date";
+    EXPECT_EQ(30112u, FinalMessageId(14, 1)) << "updated";
+    EXPECT_EQ(30100u, FinalMessageId(9, 3)) << "cancel in the close confirmation";
+    EXPECT_EQ(30100u, FinalMessageId(11, 4)) << "confirmed abort request";
+    EXPECT_EQ(30100u, FinalMessageId(0, 7));
+    const unsigned expected[] = {30101, 30102, 30103, 30104, 30105, 30105, 30106,
+                                 30107, 30108, 30111, 30103, 30108, 30109, 30110};
+    for (int stage = 0; stage < 14; stage++) {
+        EXPECT_EQ(expected[stage], FinalMessageId(stage, 2)) << "failed in stage " << stage;
+        EXPECT_EQ(expected[stage], FinalMessageId(stage, 0)) << "running in stage " << stage;
+    }
+    EXPECT_EQ(30111u, FinalMessageId(14, 2));
+    EXPECT_EQ(30111u, FinalMessageId(-1, 2)) << "a block that failed before the first stage";
+}
+
+TEST(ArchiveName, LastSegmentOfTheUrl)
+{
+    EXPECT_STREQ("app.lzh", ArchiveFileName("http://host/files/app.lzh"));
+    EXPECT_STREQ("app.zip?v=2", ArchiveFileName("http://host/get/app.zip?v=2")) << "a query stays in the name";
+    EXPECT_STREQ("", ArchiveFileName("http://host/files/"));
+    EXPECT_STREQ("plain.zip", ArchiveFileName("plain.zip"));
+    EXPECT_STREQ("b.zip", ArchiveFileName("http://host\\a\\b.zip"));
+}
+
+TEST(ArchiveName, OnlyPlainFileNamesAreUsed)
+{
+    struct Row {
+        const char *name;
+        bool plain;
+    } rows[] = {
+        {"app.zip", true},         {"\x95\x5C\x8e\xa6.zip", true}, {"a b.zip", true},
+        {"", false},               {".", false},                   {"..", false},
+        {"c:evil.zip", false},     {"app.zip.", false},            {"app.zip ", false},
+        {"CON", false},            {"con.zip", false},             {"NUL.tar.gz", false},
+        {"COM1", false},           {"lpt9.zip", false},            {"COM0.zip", true},
+        {"CONSOLE.zip", true},     {"a?b.zip", false},             {"a*b.zip", false},
+        {"a|b.zip", false},        {"a\"b.zip", false},            {"a<b>.zip", false},
+        {"a\tb.zip", false},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(row.plain, IsPlainFileName(row.name)) << "'" << row.name << "'";
+    EXPECT_FALSE(IsPlainFileName(nullptr));
+}
+
+TEST(DownloadProgress, RoundedMulDiv)
+{
+    EXPECT_EQ(1, RoundedMulDiv(8, 100, 1000)) << "0.8 rounds to 1";
+    EXPECT_EQ(5, RoundedMulDiv(8, 600, 1000)) << "4.8 rounds to 5";
+    EXPECT_EQ(0, RoundedMulDiv(8, 62, 1000)) << "0.496 rounds to 0";
+    EXPECT_EQ(28, RoundedMulDiv(28, 7, 7));
+    EXPECT_EQ(-1, RoundedMulDiv(28, 1, 0));
+    EXPECT_EQ(24, RoundedMulDiv(24, 4000000000u, 4000000000u)) << "no overflow";
+}
+
+TEST(DownloadProgress, TransferBufferSize)
+{
+    EXPECT_EQ(1024u, TransferBufferSize(true, 100, 1024, 4096));
+    EXPECT_EQ(4096u, TransferBufferSize(true, 10000, 1024, 4096));
+    EXPECT_EQ(10000u, TransferBufferSize(true, 10000, 4096, 409600));
+    EXPECT_EQ(409600u, TransferBufferSize(true, 1000000, 4096, 409600));
+    EXPECT_EQ(2048u, TransferBufferSize(false, 1000000, 2048, 409600)) << "a failed query keeps the size";
+}
+
+TEST(DownloadProgress, AnnouncedLength)
+{
+    short base = 16, span = 8;
+    unsigned largest = 0;
+    int position = 0;
+    ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 100, &largest, &position));
+    EXPECT_EQ(17, position);
+    ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 600, &largest, &position));
+    EXPECT_EQ(21, position);
+    EXPECT_FALSE(NextDownloadPosition(&base, &span, 1000, 600, &largest, &position)) << "not larger than before";
+    EXPECT_FALSE(NextDownloadPosition(&base, &span, 1000, 300, &largest, &position));
+    ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 1000, &largest, &position));
+    EXPECT_EQ(24, position);
+    EXPECT_EQ(16, base);
+    EXPECT_EQ(8, span);
+    EXPECT_EQ(1000u, largest);
+}
+
+TEST(DownloadProgress, NoAnnouncedLengthCreepsOnePositionAtATime)
+{
+    short base = 16, span = 8;
+    unsigned largest = 0;
+    int position = 0;
+    for (int expected = 16; expected <= 23; expected++) {
+        ASSERT_TRUE(NextDownloadPosition(&base, &span, 0, 99, &largest, &position));
+        EXPECT_EQ(expected, position);
+    }
+    EXPECT_FALSE(NextDownloadPosition(&base, &span, 0, 99, &largest, &position)) << "the span is used up";
+    short off = 0;
+    EXPECT_FALSE(NextDownloadPosition(&base, &off, 1000, 500, &largest, &position)) << "span 0 reports nothing";
+}
