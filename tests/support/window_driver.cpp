@@ -4,6 +4,8 @@
 //                                                    and print its controls
 //   window_driver press CAPTION BUTTON [TIMEOUT_MS]  the same, then press the button whose text (without
 //                                                    "&") or numeric id is BUTTON
+//   window_driver click CAPTION ID [TIMEOUT_MS]      click the control with that id (BM_CLICK), as the mouse would
+//   window_driver escape CAPTION [TIMEOUT_MS]        press the Escape key in the window
 //   window_driver hold-mutex NAME                    own the named mutex, print "held", and release it when
 //                                                    standard input ends or gives a line
 //   window_driver wait-mutex-free NAME [TIMEOUT_MS]  wait until no process holds a handle to the named mutex
@@ -13,7 +15,9 @@
 //
 // Output is UTF-8, one line per item:
 //   window <caption>
+//   geometry x=<x> y=<y> width=<w> height=<h> client=<cw>x<ch> caption=<0|1>   (screen pixels)
 //   control <id> <class> <text>        (line breaks in the text are written as \n)
+//   state <id> visible=<0|1> checked=<0|1> position=<n>   (checked for buttons, position for progress bars)
 // A message box's text is the static control with id 65535. Exit code 0 on success, 1 on a timeout,
 // 2 on bad arguments.
 #include <windows.h>
@@ -94,6 +98,12 @@ static BOOL CALLBACK PrintControl(HWND control, LPARAM)
                         std::wstring(className, length > 0 ? length : 0) + L" " + Escaped(WindowText(control)) +
                         L"\n";
     WriteUtf8(line);
+    std::wstring kind(className, length > 0 ? length : 0);
+    LRESULT checked = kind == L"Button" ? SendMessageW(control, BM_GETCHECK, 0, 0) : 0;
+    LRESULT position = kind == L"msctls_progress32" ? SendMessageW(control, WM_USER + 8, 0, 0) : 0; // PBM_GETPOS
+    WriteUtf8(L"state " + std::to_wstring(static_cast<unsigned>(GetDlgCtrlID(control))) + L" visible=" +
+              std::to_wstring(IsWindowVisible(control) ? 1 : 0) + L" checked=" + std::to_wstring(checked == BST_CHECKED) +
+              L" position=" + std::to_wstring(static_cast<long long>(position)) + L"\n");
     return TRUE;
 }
 
@@ -121,6 +131,14 @@ static int Show(const wchar_t *caption, DWORD timeout, const wchar_t *button)
         return 1;
     }
     WriteUtf8(L"window " + Escaped(WindowText(window)) + L"\n");
+    RECT bounds, client;
+    GetWindowRect(window, &bounds);
+    GetClientRect(window, &client);
+    bool caption = (GetWindowLongW(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
+    WriteUtf8(L"geometry x=" + std::to_wstring(bounds.left) + L" y=" + std::to_wstring(bounds.top) + L" width=" +
+              std::to_wstring(bounds.right - bounds.left) + L" height=" + std::to_wstring(bounds.bottom - bounds.top) +
+              L" client=" + std::to_wstring(client.right) + L"x" + std::to_wstring(client.bottom) + L" caption=" +
+              std::to_wstring(caption ? 1 : 0) + L"\n");
     EnumChildWindows(window, PrintControl, 0);
     if (!button)
         return 0;
@@ -134,6 +152,35 @@ static int Show(const wchar_t *caption, DWORD timeout, const wchar_t *button)
     int id = GetDlgCtrlID(search.found);
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(search.found));
     WriteUtf8(L"pressed " + WithoutAmpersands(WindowText(search.found)) + L"\n");
+    return 0;
+}
+
+// A click as the mouse makes it: the button toggles itself (a check box) and notifies its dialog.
+static int Click(const wchar_t *caption, int id, DWORD timeout)
+{
+    HWND window = WaitForWindow(caption, timeout);
+    HWND control = window ? GetDlgItem(window, id) : 0;
+    if (!control) {
+        WriteUtf8(L"no control " + std::to_wstring(id) + L"\n");
+        return 1;
+    }
+    SendMessageW(control, BM_CLICK, 0, 0);
+    WriteUtf8(L"clicked " + std::to_wstring(id) + L"\n");
+    return 0;
+}
+
+// The Escape key goes to the control with the focus; the dialog's message loop turns it into IDCANCEL.
+static int Escape(const wchar_t *caption, DWORD timeout)
+{
+    HWND window = WaitForWindow(caption, timeout);
+    if (!window)
+        return 1;
+    HWND target = GetNextDlgTabItem(window, 0, FALSE);
+    if (!target)
+        target = window;
+    PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    WriteUtf8(L"escape\n");
     return 0;
 }
 
@@ -229,6 +276,10 @@ int main()
         result = Show(arguments[2], count > 3 ? _wtoi(arguments[3]) : 30000, 0);
     else if (command == L"press" && count >= 4)
         result = Show(arguments[2], count > 4 ? _wtoi(arguments[4]) : 30000, arguments[3]);
+    else if (command == L"click" && count >= 4)
+        result = Click(arguments[2], _wtoi(arguments[3]), count > 4 ? _wtoi(arguments[4]) : 30000);
+    else if (command == L"escape")
+        result = Escape(arguments[2], count > 3 ? _wtoi(arguments[3]) : 30000);
     else if (command == L"hold-mutex")
         result = HoldMutex(arguments[2]);
     else if (command == L"wait-mutex-free")
