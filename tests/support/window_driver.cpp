@@ -134,11 +134,11 @@ static int Show(const wchar_t *caption, DWORD timeout, const wchar_t *button)
     RECT bounds, client;
     GetWindowRect(window, &bounds);
     GetClientRect(window, &client);
-    bool caption = (GetWindowLongW(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
+    bool titled = (GetWindowLongW(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
     WriteUtf8(L"geometry x=" + std::to_wstring(bounds.left) + L" y=" + std::to_wstring(bounds.top) + L" width=" +
               std::to_wstring(bounds.right - bounds.left) + L" height=" + std::to_wstring(bounds.bottom - bounds.top) +
               L" client=" + std::to_wstring(client.right) + L"x" + std::to_wstring(client.bottom) + L" caption=" +
-              std::to_wstring(caption ? 1 : 0) + L"\n");
+              std::to_wstring(titled ? 1 : 0) + L"\n");
     EnumChildWindows(window, PrintControl, 0);
     if (!button)
         return 0;
