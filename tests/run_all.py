@@ -58,7 +58,7 @@ def run_pytest(env):
     report = REPORTS / "e2e.xml"
     if report.exists():
         report.unlink()
-    result = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", str(harness.ROOT / "tests" / "e2e"),
+    result = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", str(harness.ROOT / "tests" / "e2e"), str(harness.ROOT / "tests" / "tools"),
                              "--junitxml", str(report)], env=env, check=False)
     passed, failed = count_report(report) if report.exists() else (0, 1)
     if (result.returncode != 0 and failed == 0) or passed + failed == 0:
