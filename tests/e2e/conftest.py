@@ -166,3 +166,74 @@ def kovrel(wine_env, tmp_path, kovrel_temp):
         subprocess.run(["pkill", "-f", "Kovrel"], check=False)
         k.wait_mutex_free(30000)
     remove_path(kovrel_temp)
+
+
+@pytest.fixture(scope="session")
+def web_root(tmp_path_factory):
+    """The folder that nginx and the fault server both serve; each test writes below a folder of its own."""
+    return tmp_path_factory.mktemp("web")
+
+
+@pytest.fixture(scope="session")
+def nginx(web_root, tmp_path_factory):
+    """Debian's nginx on a free loopback port, serving web_root, for the whole session."""
+    server = harness.Nginx(web_root, tmp_path_factory.mktemp("nginx")).start()
+    try:
+        yield server
+    finally:
+        server.stop()
+
+
+@pytest.fixture(scope="session")
+def fault_server(web_root, nginx, tmp_path_factory):
+    """tests/support/fault_server.py on a free loopback port, serving web_root, for the whole session; its
+    /redirect/<name> sends the client to the same name on nginx."""
+    server = harness.FaultServer(web_root, tmp_path_factory.mktemp("fault"), redirect_base=nginx.url("")).start()
+    try:
+        yield server
+    finally:
+        server.stop()
+
+
+class Served:
+    """One test's folder below web_root, its URLs on both servers, and the requests that reached it."""
+
+    def __init__(self, folder, nginx_server, fault):
+        self.folder = folder
+        self.name = folder.name
+        self.nginx = nginx_server
+        self.fault = fault
+
+    def put(self, name, data):
+        path = self.folder / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+        return path
+
+    def url(self, name):
+        return self.nginx.url(f"{self.name}/{name}")
+
+    def fault_url(self, kind, name):
+        return self.fault.url(f"{kind}/{self.name}/{name}")
+
+    def requests(self):
+        """nginx's request lines for this folder, as (path, status)."""
+        found = []
+        for line in self.nginx.requests():
+            parts = line.split()
+            if len(parts) >= 4 and parts[1].startswith(f"/{self.name}/"):
+                found.append((parts[1][len(self.name) + 2:], int(parts[3])))
+        return found
+
+    def fault_requests(self):
+        return [line.split()[1] for line in self.fault.requests()
+                if len(line.split()) > 1 and f"/{self.name}/" in line.split()[1]]
+
+
+@pytest.fixture
+def served(web_root, nginx, fault_server):
+    import uuid
+    folder = web_root / uuid.uuid4().hex[:12]
+    folder.mkdir()
+    yield Served(folder, nginx, fault_server)
+    shutil.rmtree(folder, ignore_errors=True)

@@ -5,7 +5,9 @@ Everything here is started by the test run and stopped by it again. `Session` is
 """
 import os
 import shutil
+import socket
 import subprocess
+import sys
 import time
 from pathlib import Path
 
@@ -134,3 +136,138 @@ class Session:
             except subprocess.TimeoutExpired:
                 self.xvfb.kill()
             self.xvfb = None
+
+
+def free_loopback_port():
+    """A port that nothing listens on at the moment of the call (also: an address where a run finds nobody)."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class Nginx:
+    """Debian's nginx on a free loopback port, serving `root`; its pid, logs and temp folders live in `folder`.
+    The access log has one line per request: `<request line> <status> <bytes sent>`."""
+
+    TEMPLATE = ROOT / "tests" / "e2e" / "nginx.conf.template"
+
+    def __init__(self, root, folder):
+        self.root = Path(root)
+        self.folder = Path(folder)
+        self.process = None
+        self.port = None
+
+    def start(self, attempts=5):
+        self.folder.mkdir(parents=True, exist_ok=True)
+        # The port is free when chosen but nginx binds it a moment later; another process may win, so retry.
+        for _ in range(attempts):
+            self.port = free_loopback_port()
+            conf = self.folder / "nginx.conf"
+            conf.write_text(self.TEMPLATE.read_text().replace("@PREFIX@", str(self.folder))
+                            .replace("@ROOT@", str(self.root)).replace("@PORT@", str(self.port)))
+            self.process = subprocess.Popen(
+                ["/usr/sbin/nginx", "-p", str(self.folder), "-c", str(conf), "-g", "daemon off;"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if wait_until(lambda: self.process.poll() is not None or self._answers(), 30):
+                if self.process.poll() is None:
+                    return self
+            self.stop()
+        raise RuntimeError("nginx did not start: " + self.error_log())
+
+    def _answers(self):
+        try:
+            with socket.create_connection(("127.0.0.1", self.port), timeout=1):
+                return True
+        except OSError:
+            return False
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}/{path.lstrip('/')}"
+
+    def requests(self):
+        """The request lines of the access log, e.g. 'GET /a/Kovrel.ini HTTP/1.1 200 54'."""
+        log = self.folder / "access.log"
+        return log.read_text(errors="replace").splitlines() if log.exists() else []
+
+    def error_log(self):
+        log = self.folder / "error.log"
+        return log.read_text(errors="replace") if log.exists() else ""
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait(timeout=30)
+        self.process = None
+
+
+class FaultServer:
+    """tests/support/fault_server.py serving `root`, with its port file and request log in `folder`."""
+
+    SCRIPT = ROOT / "tests" / "support" / "fault_server.py"
+
+    def __init__(self, root, folder, redirect_base=None):
+        self.root = Path(root)
+        self.folder = Path(folder)
+        self.redirect_base = redirect_base
+        self.process = None
+        self.port = None
+
+    def start(self):
+        self.folder.mkdir(parents=True, exist_ok=True)
+        port_file = self.folder / "fault_port"
+        if port_file.exists():
+            port_file.unlink()
+        command = [sys.executable, str(self.SCRIPT), "--root", str(self.root), "--port-file", str(port_file),
+                   "--log", str(self.folder / "fault_requests.log")]
+        if self.redirect_base:
+            command += ["--redirect-base", self.redirect_base]
+        self.process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not wait_until(lambda: port_file.exists() or self.process.poll() is not None, 30) \
+                or self.process.poll() is not None:
+            self.stop()
+            raise RuntimeError("the fault server did not start")
+        self.port = int(port_file.read_text())
+        return self
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}/{path.lstrip('/')}"
+
+    def requests(self):
+        log = self.folder / "fault_requests.log"
+        return log.read_text(errors="replace").splitlines() if log.exists() else []
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait(timeout=30)
+        self.process = None
+
+
+def read_environment_value(env, name):
+    """(type, data) of HKCU\\Environment\\name as `reg query` shows it, or None when it is not set."""
+    result = subprocess.run([WINE, "reg", "query", "HKCU\\Environment", "/v", name], env=env,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                            timeout=120, check=False)
+    for line in result.stdout.decode("utf-8", "replace").splitlines():
+        parts = line.strip().split(None, 2)
+        if len(parts) >= 2 and parts[0].lower() == name.lower() and parts[1].startswith("REG_"):
+            return parts[1], parts[2] if len(parts) > 2 else ""
+    return None
+
+
+def write_environment_value(env, name, value):
+    """Sets (value = (type, data)) or deletes (value = None) HKCU\\Environment\\name."""
+    if value is None:
+        command = [WINE, "reg", "delete", "HKCU\\Environment", "/v", name, "/f"]
+    else:
+        command = [WINE, "reg", "add", "HKCU\\Environment", "/v", name, "/t", value[0], "/d", value[1], "/f"]
+    subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=120, check=True)

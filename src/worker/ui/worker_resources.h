@@ -34,3 +34,10 @@
 #define IDS_STATUS_WAITING_FOR_APP 30204
 #define IDS_STATUS_EXTRACTING 30205
 #define IDS_STATUS_UPDATING 30206
+
+// The update dialog and its controls.
+#define IDD_UPDATE 101
+#define IDC_PROGRESS 1000
+#define IDC_ANIMATION 1001
+#define IDC_STATUS_AREA 1002
+#define IDC_RESTART 1003

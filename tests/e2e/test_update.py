@@ -1,0 +1,420 @@
+"""The update procedure against nginx and the fault server on loopback, with the stand-in archivers.
+
+In-process tests run the worker's RunUpdate through run_update_driver.exe (a private copy per test, since the
+work folder sits beside it), which records every report a dialog would get. End-to-end tests run the real
+Kovrel.exe -s1 and answer its boxes with the window driver, as a person would.
+"""
+import random
+import shutil
+import subprocess
+import threading
+
+import harness
+import pytest
+import sample_app
+from sample_app import SECTION, SampleApp, files_only, tree
+
+DRIVER = harness.DIST / "run_update_driver.exe"
+FILE_HOLDER = harness.DIST / "file_holder.exe"
+MARKER_PROGRAM = harness.DIST / "marker_program.exe"
+KOVREL = harness.DIST / "Kovrel.exe"
+
+STATE_DONE, STATE_FAILED, STATE_ABORTED = 1, 2, 3
+RESULT_UPDATED, RESULT_UP_TO_DATE = 15, 16
+MSG_UP_TO_DATE, MSG_UPDATED, MSG_ABORTED = 30002, 30112, 30100
+MSG_OPEN_INFO, MSG_DOWNLOAD_INFO, MSG_READ_INFO = 30102, 30105, 30106
+MSG_OPEN_ARCHIVE, MSG_DOWNLOAD_ARCHIVE, MSG_EXTRACT, MSG_REPLACE = 30107, 30108, 30109, 30110
+
+CONFIRM_CLOSE = ("これからアップデートを行います。\n『 アップデートを行うアプリケーションを終了させた後 』\n"
+                 "に「OK」ボタンを押してください。")
+CONFIRM_ABORT = "アップデートを中断してもよろしいですか？"
+STATUS_TEXTS = ["インターネットに接続中...", "初期化処理中...", "アップデート情報を取得中...",
+                "アップデート情報をチェック中...", "アプリケーションの終了待ち中...", "ファイルを解凍中...",
+                "ファイルを更新中..."]
+
+
+class Outcome:
+    def __init__(self, lines):
+        self.lines = lines
+        final = lines[-1].split() if lines else []
+        assert len(final) == 6 and final[0] == "state", f"no final line: {lines}"
+        self.state, self.result, self.message = int(final[1]), int(final[3]), int(final[5])
+        self.reports = lines[:-1]
+
+    def progress(self):
+        return [int(line.split()[1]) for line in self.reports if line.startswith("progress ")]
+
+    def texts(self):
+        return [line[len("text "):] for line in self.reports if line.startswith("text ")]
+
+    def __repr__(self):
+        return "\n".join(self.lines)
+
+
+class DriverRun:
+    """One run of the driver; its output is read as it comes so a full pipe never blocks it."""
+
+    def __init__(self, process):
+        self.process = process
+        self.lines = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.append(line.decode("utf-8", "replace").rstrip("\r\n"))
+
+    def finish(self, timeout=180):
+        self.process.wait(timeout=timeout)
+        self.reader.join(timeout=30)
+        return Outcome(self.lines)
+
+
+class Updater:
+    """Starts the update procedure in a private copy of the driver for one installed sample application."""
+
+    def __init__(self, env, app, scratch):
+        self.env = env
+        self.app = app
+        self.scratch = scratch
+        self.folder = app.base / "Driver"
+        self.folder.mkdir(parents=True)
+        self.exe = self.folder / "run_update_driver.exe"
+        shutil.copyfile(DRIVER, self.exe)
+        self.runs = []
+
+    @property
+    def work(self):
+        return self.folder / "Work"
+
+    def start(self, info_url, version="1.0", options="", extra_env=None):
+        tail = f'"{harness.windows_path(self.folder / "Kovrel.exe")}" {info_url} "{self.app.windows_exe()}" ' \
+               f'{SECTION} {version} {options}'.rstrip()
+        tail_file = self.scratch / f"tail{len(self.runs)}.txt"
+        tail_file.write_text(tail, encoding="utf-8")
+        process = subprocess.Popen([harness.WINE, str(self.exe), harness.windows_path(tail_file)],
+                                   env=dict(self.env, **(extra_env or {})), stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        run = DriverRun(process)
+        self.runs.append(run)
+        return run
+
+    def stop(self):
+        for run in self.runs:
+            if run.process.poll() is None:
+                run.process.kill()
+                run.process.wait(timeout=30)
+
+
+@pytest.fixture
+def app(wine_env):
+    installed = SampleApp().install()
+    yield installed
+    installed.remove()
+
+
+@pytest.fixture
+def updater(wine_env, app, tmp_path, kovrel):
+    runner = Updater(wine_env, app, tmp_path)
+    yield runner
+    runner.stop()
+
+
+def publish(served, archive_name="update.zip", archive_url=None, version="1.1", files=None, kind="zip"):
+    """Puts the 1.1 archive and an information file pointing at it into the test's served folder; returns
+    the information file's URL."""
+    files = files or sample_app.ARCHIVE_1_1
+    writer = sample_app.write_tar_gz if kind == "tar.gz" else sample_app.write_zip
+    writer(served.folder / archive_name, files)
+    url = archive_url if archive_url is not None else served.url(archive_name)
+    served.put("Kovrel.ini", sample_app.info_text(url, version))
+    return served.url("Kovrel.ini")
+
+
+def assert_unchanged(app):
+    assert files_only(tree(app.folder)) == sample_app.VERSION_1_0
+    assert not (app.folder / "新フォルダ").exists()
+
+
+def assert_updated(app, extra=None):
+    assert files_only(tree(app.folder)) == dict(sample_app.version_1_1(), **(extra or {}))
+
+
+def confirm_close(kovrel, button="OK"):
+    box = kovrel.press("Kovrel", button, 60000)
+    assert box.text() == CONFIRM_CLOSE
+    return box
+
+
+# --- in-process runs -------------------------------------------------------------------------------------
+
+@pytest.mark.parametrize("installed", ["1.1", "1.2"])
+def test_up_to_date_never_asks_for_the_archive(installed, updater, served, app):
+    info = publish(served)
+    # No box is answered: a box would hold the run until the driver's bound ran out.
+    outcome = updater.start(info, version=installed).finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UP_TO_DATE, MSG_UP_TO_DATE), \
+        outcome
+    assert [path for path, _ in served.requests()] == ["Kovrel.ini"]
+    assert outcome.reports[-1] == "finished"
+    assert_unchanged(app)
+
+
+@pytest.mark.parametrize("kind", ["zip", "tar.gz"])
+def test_successful_update_replaces_everything_with_a_backup(kind, updater, served, app, kovrel):
+    archive = "update." + kind
+    info = publish(served, archive, kind=kind)
+    run = updater.start(info)
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
+
+    assert_updated(app)
+    assert (app.folder / "新フォルダ").is_dir()
+    backup = updater.work / "Bup"
+    assert files_only(tree(backup)) == sample_app.replaced_files()
+    assert sorted(path for path, _ in served.requests()) == sorted(["Kovrel.ini", archive])
+
+    progress = outcome.progress()
+    assert progress == sorted(progress), f"the bar went back: {progress}"
+    assert progress[0] == 0 and progress[-1] == 100
+    assert outcome.texts() == STATUS_TEXTS
+    assert outcome.reports[-1] == "finished" and outcome.reports.count("finished") == 1
+
+
+def test_silent_run_reports_nothing_but_still_asks(updater, served, app, kovrel):
+    run = updater.start(publish(served), options="-s1")
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
+    assert outcome.reports == []
+    assert_updated(app)
+
+
+SERVER_VARIANTS = {
+    # label: (information URL kind, archive URL kind) on the fault server; None: nginx
+    "information through a redirect, archive chunked": ("redirect", "chunked"),
+    "both without a length": ("nolength", "nolength"),
+}
+
+
+@pytest.mark.parametrize("label", SERVER_VARIANTS)
+def test_update_through_responses_nginx_does_not_give(label, updater, served, app, kovrel):
+    info_kind, archive_kind = SERVER_VARIANTS[label]
+    publish(served, archive_url=served.fault_url(archive_kind, "update.zip"))
+    run = updater.start(served.fault_url(info_kind, "Kovrel.ini"))
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert (outcome.state, outcome.message) == (STATE_DONE, MSG_UPDATED), outcome
+    assert_updated(app)
+    assert served.fault_requests() == [f"/{info_kind}/{served.name}/Kovrel.ini",
+                                       f"/{archive_kind}/{served.name}/update.zip"]
+    # A redirect is followed to nginx; otherwise nginx sees nothing of the run.
+    assert [path for path, _ in served.requests()] == (["Kovrel.ini"] if info_kind == "redirect" else [])
+
+
+def early_failures(served):
+    """label: (information URL, expected result, expected message). All end before the confirmation box."""
+    zip_url = served.url("update.zip")
+    sample_app.write_zip(served.folder / "update.zip", sample_app.ARCHIVE_1_1)
+    served.put("no_ver.ini", sample_app.info_text(zip_url, version=None))
+    served.put("no_url.ini", sample_app.info_text(None))
+    # nginx answers a folder URL with its index page, so the archive URL opens and only its name is wrong.
+    served.put("page/index.html", b"<html></html>")
+    served.put("slash.ini", sample_app.info_text(served.url("page/")))
+    served.put("other_section.ini", sample_app.info_text(zip_url, section="Another"))
+    served.put("archive404.ini", sample_app.info_text(served.url("missing.zip")))
+    served.put("archive500.ini", sample_app.info_text(served.fault.url("status/500")))
+    served.put("Kovrel.ini", sample_app.info_text(zip_url))
+    return {
+        "nothing listens on the port": (f"http://127.0.0.1:{harness.free_loopback_port()}/Kovrel.ini", 2,
+                                        MSG_OPEN_INFO),
+        "information file 404": (served.fault.url("status/404"), 2, MSG_OPEN_INFO),
+        "information file missing on nginx": (served.url("absent.ini"), 2, MSG_OPEN_INFO),
+        "information body cut short": (served.fault_url("short", "Kovrel.ini"), 6, MSG_DOWNLOAD_INFO),
+        "APP_VER missing": (served.url("no_ver.ini"), 7, MSG_READ_INFO),
+        "section missing": (served.url("other_section.ini"), 7, MSG_READ_INFO),
+        "APP_URL missing": (served.url("no_url.ini"), 8, MSG_OPEN_ARCHIVE),
+        "archive 404": (served.url("archive404.ini"), 8, MSG_OPEN_ARCHIVE),
+        "archive 500": (served.url("archive500.ini"), 8, MSG_OPEN_ARCHIVE),
+        "APP_URL ending in a slash": (served.url("slash.ini"), 9, MSG_DOWNLOAD_ARCHIVE),
+    }
+
+
+EARLY_FAILURES = ["nothing listens on the port", "information file 404", "information file missing on nginx",
+                  "information body cut short", "APP_VER missing", "section missing", "APP_URL missing",
+                  "archive 404", "archive 500", "APP_URL ending in a slash"]
+
+
+@pytest.mark.parametrize("label", EARLY_FAILURES)
+def test_failure_before_the_confirmation(label, updater, served, app):
+    info, result, message = early_failures(served)[label]
+    outcome = updater.start(info).finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, result, message), outcome
+    assert outcome.reports[-1] == "finished"
+    assert_unchanged(app)
+
+
+def test_cancel_in_the_confirmation_box(updater, served, app, kovrel):
+    run = updater.start(publish(served))
+    confirm_close(kovrel, "2")
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_ABORTED, 10, MSG_ABORTED), outcome
+    assert not (updater.work / "Src").exists()
+    assert_unchanged(app)
+
+
+def test_archive_body_cut_short(updater, served, app, kovrel):
+    run = updater.start(publish(served, archive_url=served.fault_url("short", "update.zip")))
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 12, MSG_DOWNLOAD_ARCHIVE), outcome
+    assert_unchanged(app)
+
+
+def test_no_archiver_for_the_extension(updater, served, app, kovrel):
+    run = updater.start(publish(served, "update.exe"))
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 13, MSG_EXTRACT), outcome
+    assert_unchanged(app)
+
+
+@pytest.mark.parametrize("code, state, message", [("7", STATE_FAILED, MSG_EXTRACT),
+                                                  ("0x8020", STATE_ABORTED, MSG_ABORTED)])
+def test_archiver_failure(code, state, message, updater, served, app, kovrel, tmp_path):
+    log = tmp_path / "archiver.log"
+    run = updater.start(publish(served), extra_env={"KOVREL_STANDIN_FAIL": "99:" + code,
+                                                    "KOVREL_STANDIN_LOG": harness.windows_path(log)})
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (state, 13, message), outcome
+    calls = [line for line in log.read_bytes().split(b"\r\n") if line]
+    # A failure is tried four times; a cancel by the user is final.
+    assert len(calls) == (1 if code == "0x8020" else 4), calls
+    assert all(call.startswith(b"UnZip\t") for call in calls)
+    assert_unchanged(app)
+
+
+def test_locked_application_file_leaves_the_application_whole(updater, served, app, kovrel, wine_env):
+    holder = subprocess.Popen([harness.WINE, str(FILE_HOLDER), app.windows_exe()], env=wine_env,
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        assert holder.stdout.readline().strip() == b"held"
+        run = updater.start(publish(served))
+        confirm_close(kovrel)
+        outcome = run.finish()
+    finally:
+        holder.stdin.close()
+        holder.wait(timeout=60)
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 14, MSG_REPLACE), outcome
+    # Files replaced before the locked one came back from Bup\, and what the update added is gone.
+    assert_unchanged(app)
+    backed_up = files_only(tree(updater.work / "Bup"))
+    assert set(backed_up) - {sample_app.APP_EXE}, "nothing was replaced before the locked file: no restore ran"
+
+
+def big_archive_files():
+    rng = random.Random(1)
+    return dict(sample_app.ARCHIVE_1_1, **{"big.bin": rng.randbytes(2 * 1024 * 1024)})
+
+
+def test_abort_declined_during_the_download(updater, served, app, kovrel):
+    files = big_archive_files()
+    info = publish(served, archive_url=served.fault_url("slow", "update.zip"), files=files)
+    # The first report of the download's own progress (above the stage's start, 42) asks for the abort.
+    run = updater.start(info, extra_env={"KOVREL_DRIVER_ABORT_AT": "43"})
+    confirm_close(kovrel)
+    box = kovrel.press("確認", "7", 120000)
+    assert box.text() == CONFIRM_ABORT
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
+    assert_updated(app, {"big.bin": files["big.bin"]})
+
+
+def test_abort_confirmed_during_a_stalled_download(updater, served, app, kovrel):
+    info = publish(served, archive_url=served.fault_url("stall", "update.zip"), files=big_archive_files())
+    run = updater.start(info, extra_env={"KOVREL_DRIVER_ABORT_AT": "43"})
+    confirm_close(kovrel)
+    box = kovrel.press("確認", "6", 120000)
+    assert box.text() == CONFIRM_ABORT
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_ABORTED, 12, MSG_ABORTED), outcome
+    assert_unchanged(app)
+
+
+# --- end to end through Kovrel.exe -s1 ---------------------------------------------------------------------
+
+def silent_arguments(info, app, version="1.0", extra=""):
+    return f'{info} "{app.windows_exe()}" {SECTION} {version} {extra} -s1'.replace("  ", " ")
+
+
+def wait_for_cleanup(kovrel, temp):
+    assert harness.wait_until(lambda: not temp.exists(), 120), f"{temp} is still there"
+    assert kovrel.wait_mutex_free(120000)
+
+
+def test_silent_update_through_the_launcher(kovrel, kovrel_temp, served, app):
+    run = kovrel.start_launcher(KOVREL, silent_arguments(publish(served), app))
+    confirm_close(kovrel)
+    assert run.exit_code() == 0
+    wait_for_cleanup(kovrel, kovrel_temp)
+    assert_updated(app)
+
+
+@pytest.mark.parametrize("available", ["1.1", "1.0"])
+def test_restart_only_after_an_update(available, kovrel, kovrel_temp, served, app):
+    restart = app.base / "Restart Tool" / "marker.exe"
+    restart.parent.mkdir(parents=True)
+    shutil.copyfile(MARKER_PROGRAM, restart)
+    marker = app.base / "restarted.txt"
+    params = f"{harness.windows_path(marker)} --after-update 表示"
+    extra = f'"" "{harness.windows_path(restart)}" "{params}" -r1'
+    run = kovrel.start_launcher(KOVREL, silent_arguments(publish(served, version=available), app, extra=extra))
+    if available == "1.1":
+        confirm_close(kovrel)
+    assert run.exit_code() == 0
+    wait_for_cleanup(kovrel, kovrel_temp)
+    if available == "1.1":
+        assert harness.wait_until(marker.exists, 60)
+        command_line = marker.read_text(encoding="utf-8")
+        assert harness.windows_path(restart) in command_line
+        assert command_line.endswith(params)
+        assert_updated(app)
+    else:
+        # The restart would have been started before the cleanup launcher, which has finished by now.
+        assert not marker.exists()
+        assert_unchanged(app)
+
+
+@pytest.fixture
+def blank_temp(wine_env, kovrel):
+    """TMP and TEMP of the prefix's user at C:\\a b; the earlier values are put back exactly afterwards."""
+    names = ("TMP", "TEMP")
+    saved = {name: harness.read_environment_value(wine_env, name) for name in names}
+    folder = harness.PREFIX / "drive_c" / "a b"
+    folder.mkdir(exist_ok=True)
+    try:
+        for name in names:
+            harness.write_environment_value(wine_env, name, ("REG_EXPAND_SZ", "C:\\a b"))
+        yield folder / "Kovrel"
+    finally:
+        for name in names:
+            harness.write_environment_value(wine_env, name, saved[name])
+        sample_app.make_writable(folder)
+        shutil.rmtree(folder, ignore_errors=True)
+    assert {name: harness.read_environment_value(wine_env, name) for name in names} == saved
+
+
+def test_silent_update_with_a_blank_in_the_temp_path(blank_temp, kovrel, kovrel_temp, served, app):
+    run = kovrel.start_launcher(KOVREL, silent_arguments(publish(served), app))
+    confirm_close_box = kovrel.show("Kovrel", 60000)
+    assert confirm_close_box.text() == CONFIRM_CLOSE
+    # While the box waits, the worker and its downloaded information are in the folder with the blank.
+    assert (blank_temp / "Kovrelw.exe").is_file()
+    assert (blank_temp / "Work" / "Kovrel.ini").is_file()
+    assert not kovrel_temp.exists()
+    kovrel.press("Kovrel", "OK")
+    assert run.exit_code() == 0
+    wait_for_cleanup(kovrel, blank_temp)
+    assert_updated(app)

@@ -1,0 +1,161 @@
+// Runs the worker's update procedure in this process, with a hidden window in the dialog's place that records
+// every report, so the end-to-end tests see the stages as the dialog would.
+//
+//   run_update_driver TAIL_FILE
+//
+// TAIL_FILE (UTF-8) holds what follows the worker's program name on its command line; it is converted to the
+// ANSI code page as the worker receives it. Output, one UTF-8 line per report:
+//   progress N | text <status text> | finished
+//   state S result R message M          (last; M is the final message id)
+// With -s1 the run is silent: no window, RunUpdate on the main thread, only the last line. Environment:
+// KOVREL_DRIVER_ABORT_AT=P asks for an abort (as the dialog's cancel button does) at the first progress
+// report >= P. The work folder is next to this executable, so tests run a private copy of it.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "../../src/worker/startup/worker_command_line.h"
+#include "../../src/worker/startup/worker_entry.h"
+#include "../../src/worker/startup/worker_settings.h"
+#include "../../src/worker/update/status_channel.h"
+#include "../../src/worker/update/update_procedure.h"
+
+static StatusBlock block;
+static long abortAt = -1;
+static bool abortRequested = false;
+
+static std::string Convert(const std::string &bytes, UINT from, UINT to)
+{
+    int wideLength = MultiByteToWideChar(from, 0, bytes.data(), static_cast<int>(bytes.size()), 0, 0);
+    std::wstring wide(wideLength, L'\0');
+    MultiByteToWideChar(from, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0], wideLength);
+    int length = WideCharToMultiByte(to, 0, wide.data(), wideLength, 0, 0, 0, 0);
+    std::string result(length, '\0');
+    WideCharToMultiByte(to, 0, wide.data(), wideLength, &result[0], length, 0, 0);
+    return result;
+}
+
+static void PrintLine(const std::string &line)
+{
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+static std::string Escaped(const std::string &text)
+{
+    std::string result;
+    for (char c : text) {
+        if (c == '\n')
+            result += "\\n";
+        else if (c != '\r')
+            result += c;
+    }
+    return result;
+}
+
+static LRESULT CALLBACK RecordingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_APP_STATUS)
+        return DefWindowProcA(window, message, wParam, lParam);
+    if (wParam == STATUS_PROGRESS) {
+        PrintLine("progress " + std::to_string(static_cast<long>(lParam)));
+        if (abortAt >= 0 && !abortRequested && static_cast<long>(lParam) >= abortAt) {
+            abortRequested = true;
+            block.state = STATE_ABORT_REQUESTED;
+        }
+    } else if (wParam == STATUS_TEXT) {
+        const char *text = reinterpret_cast<const char *>(lParam);
+        PrintLine("text " + Escaped(Convert(text ? text : "", 932, CP_UTF8)));
+    } else if (wParam == STATUS_FINISHED) {
+        PrintLine("finished");
+    } else {
+        PrintLine("unknown " + std::to_string(static_cast<unsigned long>(wParam)));
+    }
+    return 0;
+}
+
+static DWORD WINAPI UpdateThread(void *)
+{
+    RunUpdate(&block);
+    return 0;
+}
+
+static bool ReadFileBytes(const char *path, std::string &bytes)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    char chunk[4096];
+    DWORD done = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &done, 0) && done)
+        bytes.append(chunk, done);
+    CloseHandle(file);
+    return true;
+}
+
+int main(int argc, char **argv)
+{
+    std::string tail;
+    if (argc < 2 || !ReadFileBytes(argv[1], tail)) {
+        PrintLine("usage: run_update_driver TAIL_FILE");
+        return 2;
+    }
+    while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r'))
+        tail.pop_back();
+    std::string ansiTail = Convert(tail, CP_UTF8, CP_ACP);
+    if (!ParseWorkerCommandLine(ansiTail.c_str())) {
+        PrintLine("parse failed");
+        return 2;
+    }
+    moduleInstance = GetModuleHandleA(0);
+    // As the worker does: archivers loaded by bare name never come from the current directory.
+    SetDllDirectoryA("");
+    const char *abortText = std::getenv("KOVREL_DRIVER_ABORT_AT");
+    if (abortText && *abortText)
+        abortAt = std::strtol(abortText, 0, 10);
+
+    if (workerSettings.options & OPT_SILENT) {
+        block.dialogWindow = 0;
+        RunUpdate(&block);
+    } else {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = RecordingProcedure;
+        windowClass.hInstance = moduleInstance;
+        windowClass.lpszClassName = "KovrelRecordingWindow";
+        RegisterClassA(&windowClass);
+        HWND window = CreateWindowExA(0, windowClass.lpszClassName, "recording", WS_OVERLAPPED, 0, 0, 10, 10, 0,
+                                      0, moduleInstance, 0);
+        if (!window) {
+            PrintLine("no window");
+            return 2;
+        }
+        block.dialogWindow = window;
+        HANDLE thread = CreateThread(0, 0, UpdateThread, 0, 0, 0);
+        if (!thread) {
+            PrintLine("no thread");
+            return 2;
+        }
+        // The thread's reports are sent synchronously; they are delivered while this thread waits here.
+        for (;;) {
+            DWORD wait = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT);
+            if (wait == WAIT_OBJECT_0)
+                break;
+            MSG message;
+            while (PeekMessageA(&message, 0, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+        }
+        CloseHandle(thread);
+        DestroyWindow(window);
+    }
+    unsigned state = block.state;
+    int result = block.result;
+    PrintLine("state " + std::to_string(state) + " result " + std::to_string(result) + " message " +
+              std::to_string(FinalMessageId(result - 1, static_cast<unsigned short>(state))));
+    FreeWorkerArgs();
+    return 0;
+}
