@@ -6,6 +6,7 @@ Kovrel.exe -s1 and answer its boxes with the window driver, as a person would.
 """
 import random
 import shutil
+import stat
 import subprocess
 import threading
 
@@ -312,6 +313,9 @@ def test_locked_application_file_leaves_the_application_whole(updater, served, a
     assert_unchanged(app)
     backed_up = files_only(tree(updater.work / "Bup"))
     assert set(backed_up) - {sample_app.APP_EXE}, "nothing was replaced before the locked file: no restore ran"
+    if sample_app.READ_ONLY in backed_up:
+        mode = (app.folder / sample_app.READ_ONLY).stat().st_mode
+        assert not mode & stat.S_IWUSR, "a restored read-only file is read-only again"
 
 
 def big_archive_files():

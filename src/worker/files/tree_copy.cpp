@@ -27,8 +27,14 @@ static bool Compose(TextBuffer &buffer, const char *a, const char *b, const char
 static bool CopyWithRetries(const char *from, const char *to)
 {
     for (int attempt = 0; attempt < COPY_TRIES; attempt++) {
-        if (CopyFileA(from, to, FALSE))
+        if (CopyFileA(from, to, FALSE)) {
+            // Not every implementation carries the attributes over onto an existing file; a restored
+            // read-only file must be read-only again.
+            DWORD attributes = GetFileAttributesA(from);
+            if (attributes != INVALID_FILE_ATTRIBUTES)
+                SetFileAttributesA(to, attributes);
             return true;
+        }
         Sleep(RETRY_SLEEP_MS);
     }
     return false;

@@ -10,6 +10,7 @@
 #include "worker_message.h"
 #include "worker_settings.h"
 #include "../update/update_procedure.h"
+#include "../ui/update_dialog.h"
 #include "../ui/worker_resources.h"
 #include "../../common/cleanup_argument.h"
 
@@ -32,6 +33,13 @@ static int RunSilently()
     StatusBlock block = {0, STATE_RUNNING, 0};
     RunUpdate(&block);
     return block.result;
+}
+
+// The normal case: the settings shape the dialog, which runs the update on a thread of its own.
+static int RunInDialog()
+{
+    LoadSettings();
+    return ShowUpdateDialog();
 }
 
 // After a run: restart the application when it was updated and asked for it.
@@ -65,6 +73,8 @@ int RunWorker(HINSTANCE instance, const char *commandText)
         ShowInitFailure();
     else if (workerSettings.options & OPT_SILENT)
         FinishRun(RunSilently());
+    else
+        FinishRun(RunInDialog());
 
     StartCleanupLauncher();
     FreeWorkerArgs();
