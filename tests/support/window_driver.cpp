@@ -15,7 +15,8 @@
 //
 // Output is UTF-8, one line per item:
 //   window <caption>
-//   geometry x=<x> y=<y> width=<w> height=<h> client=<cw>x<ch> caption=<0|1>   (screen pixels)
+//   geometry x=<x> y=<y> width=<w> height=<h> client=<cw>x<ch> caption=<0|1> origin=<x>,<y>
+//            work=<left>,<top>,<right>,<bottom>    (screen pixels; origin is the client area's top-left)
 //   control <id> <class> <text>        (line breaks in the text are written as \n)
 //   state <id> visible=<0|1> checked=<0|1> position=<n>   (checked for buttons, position for progress bars)
 // A message box's text is the static control with id 65535. Exit code 0 on success, 1 on a timeout,
@@ -135,10 +136,16 @@ static int Show(const wchar_t *caption, DWORD timeout, const wchar_t *button)
     GetWindowRect(window, &bounds);
     GetClientRect(window, &client);
     bool titled = (GetWindowLongW(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    RECT work = {0, 0, 0, 0};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     WriteUtf8(L"geometry x=" + std::to_wstring(bounds.left) + L" y=" + std::to_wstring(bounds.top) + L" width=" +
               std::to_wstring(bounds.right - bounds.left) + L" height=" + std::to_wstring(bounds.bottom - bounds.top) +
               L" client=" + std::to_wstring(client.right) + L"x" + std::to_wstring(client.bottom) + L" caption=" +
-              std::to_wstring(titled ? 1 : 0) + L"\n");
+              std::to_wstring(titled ? 1 : 0) + L" origin=" + std::to_wstring(origin.x) + L"," +
+              std::to_wstring(origin.y) + L" work=" + std::to_wstring(work.left) + L"," + std::to_wstring(work.top) +
+              L"," + std::to_wstring(work.right) + L"," + std::to_wstring(work.bottom) + L"\n");
     EnumChildWindows(window, PrintControl, 0);
     if (!button)
         return 0;
