@@ -9,6 +9,7 @@ import shutil
 import stat
 import subprocess
 import threading
+import time
 
 import harness
 import pytest
@@ -344,6 +345,17 @@ def test_abort_confirmed_during_a_stalled_download(updater, served, app, kovrel)
     assert box.text() == CONFIRM_ABORT
     outcome = run.finish()
     assert (outcome.state, outcome.result, outcome.message) == (STATE_ABORTED, 12, MSG_ABORTED), outcome
+    assert_unchanged(app)
+
+
+def test_stalled_server_fails_the_download_after_a_minute(updater, served, app):
+    """A server that stops sending keeps nothing waiting for ever: 60 seconds without a byte fail the stage."""
+    publish(served)
+    started = time.monotonic()
+    outcome = updater.start(served.fault_url("stall", "Kovrel.ini")).finish(timeout=300)
+    elapsed = time.monotonic() - started
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 6, MSG_DOWNLOAD_INFO), outcome
+    assert 59 <= elapsed < 150, elapsed
     assert_unchanged(app)
 
 

@@ -103,6 +103,10 @@ class Session:
             self.stop()
             raise RuntimeError("Xvfb did not report a display")
         self.display = ":" + number.decode().strip()
+        return self.start_wine()
+
+    def start_wine(self):
+        """The prefix, the wineserver and the stand-in archivers, on the display already chosen."""
         env = self.environment()
         if not (PREFIX / "system.reg").exists():
             PREFIX.mkdir(parents=True, exist_ok=True)

@@ -1,0 +1,198 @@
+#!/usr/bin/env python3
+"""Benchmarks of the worker against baselines measured in the same run; each case is repeated and the
+median reported, as a ratio to its baseline.
+
+- download: the worker's download of a 100 MB archive from nginx on loopback, against curl to disk;
+- copy: the copy stage on 2,000 files of 100 MB in all, against `cp -r` and against Wine's xcopy;
+- whole silent update (1 large file; 1,000 files; 10,000 small files) against curl + unzip + cp;
+- the sizes of the 32-bit Kovrel.exe and Kovrelw.exe.
+
+The worker runs in-process through run_update_driver.exe (the update procedure with a recording window);
+its reports are timestamped as they arrive, so a stage's time is the time between its reports.
+"""
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "support"))
+import harness  # noqa: E402
+import sample_app  # noqa: E402
+
+REPEAT = int(os.environ.get("KOVREL_BENCH_REPEAT", "3"))
+MB = 1024 * 1024
+
+
+def write_stored_zip(path, files):
+    """A zip of stored entries (the archiver's time is not what is measured)."""
+    import zipfile
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as archive:
+        for name, data in files.items():
+            archive.writestr(name, data)
+
+
+def tree_of(count, total):
+    size = total // count
+    block = os.urandom(size)
+    return {f"d{i % 20:02d}/f{i:05d}.bin": block for i in range(count)}
+
+
+class Bench:
+    def __init__(self, env, web, nginx):
+        self.env = env
+        self.web = web
+        self.nginx = nginx
+
+    def answer_box(self, stop):
+        # The confirmation that the application is closed, answered as soon as it shows.
+        while not stop.is_set():
+            code = subprocess.run([harness.WINE, str(harness.DIST / "window_driver.exe"), "press", "Kovrel", "OK",
+                                   "2000"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  check=False).returncode
+            if code == 0:
+                return
+
+    def run_driver(self, info_url, app, silent=False):
+        """Runs the update procedure once; returns {report: first time seen} and the final line."""
+        folder = Path(tempfile.mkdtemp(dir=harness.PREFIX / "drive_c", prefix="bench-driver-"))
+        exe = folder / "run_update_driver.exe"
+        shutil.copyfile(harness.DIST / "run_update_driver.exe", exe)
+        tail = folder / "tail.txt"
+        options = " -s1" if silent else ""
+        tail.write_text(f'"{harness.windows_path(folder / "Kovrel.exe")}" {info_url} "{app.windows_exe()}" '
+                        f'{sample_app.SECTION} 1.0{options}', encoding="utf-8")
+        stop = threading.Event()
+        answerer = threading.Thread(target=self.answer_box, args=(stop,), daemon=True)
+        answerer.start()
+        started = time.monotonic()
+        process = subprocess.Popen([harness.WINE, str(exe), harness.windows_path(tail)], env=self.env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        seen = {}
+        final = None
+        for raw in process.stdout:
+            line = raw.decode("utf-8", "replace").strip()
+            seen.setdefault(line, time.monotonic() - started)
+            final = line
+        process.wait()
+        total = time.monotonic() - started
+        stop.set()
+        answerer.join(timeout=10)
+        sample_app.make_writable(folder)
+        shutil.rmtree(folder, ignore_errors=True)
+        return seen, final, total
+
+    def publish(self, name, files, extension="zip"):
+        archive = self.web / f"{name}.{extension}"
+        if extension == "zip":
+            write_stored_zip(archive, files)
+        else:
+            archive.write_bytes(files)
+        (self.web / f"{name}.ini").write_bytes(sample_app.info_text(self.nginx.url(archive.name), "1.1"))
+        return self.nginx.url(f"{name}.ini"), archive
+
+
+def timed(command, **kwargs):
+    started = time.monotonic()
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kwargs)
+    return time.monotonic() - started
+
+
+def median(values):
+    return statistics.median(values)
+
+
+def report(rows):
+    print()
+    print(f"{'case':<44} {'worker s':>9} {'baseline':<22} {'base s':>8} {'ratio':>7}")
+    for case, worker, baseline, base in rows:
+        print(f"{case:<44} {worker:9.2f} {baseline:<22} {base:8.2f} {worker / base:7.2f}")
+
+
+def main():
+    session = harness.Session().start()
+    web = Path(tempfile.mkdtemp(prefix="kovrel-bench-web-"))
+    nginx = harness.Nginx(web, Path(tempfile.mkdtemp(prefix="kovrel-bench-nginx-"))).start()
+    bench = Bench(session.environment(), web, nginx)
+    rows = []
+    scratch = Path(tempfile.mkdtemp(prefix="kovrel-bench-"))
+    try:
+        # Download: a 100 MB archive that no archiver handles, so the run ends right after the download.
+        info, archive = bench.publish("big", os.urandom(100 * MB), "exe")
+        worker, curl = [], []
+        for _ in range(REPEAT):
+            app = sample_app.SampleApp().install()
+            seen, final, _ = bench.run_driver(info, app)
+            worker.append(seen["progress 66"] - seen["progress 42"])
+            app.remove()
+            curl.append(timed(["curl", "-s", "-o", str(scratch / "big.exe"), nginx.url(archive.name)]))
+        rows.append(("download 100 MB", median(worker), "curl -o", median(curl)))
+
+        # Copy: 2,000 files, 100 MB.
+        files = tree_of(2000, 100 * MB)
+        info, archive = bench.publish("copy", files)
+        worker, cp, xcopy = [], [], []
+        source = scratch / "copy-src"
+        shutil.rmtree(source, ignore_errors=True)
+        subprocess.run(["unzip", "-q", "-o", str(archive), "-d", str(source)], check=True)
+        xcopy_source = harness.PREFIX / "drive_c" / "bench-xcopy-src"
+        shutil.rmtree(xcopy_source, ignore_errors=True)
+        shutil.copytree(source, xcopy_source)
+        for _ in range(REPEAT):
+            app = sample_app.SampleApp().install()
+            seen, final, total = bench.run_driver(info, app)
+            end = seen.get("finished", total)
+            worker.append(end - seen["progress 72"])
+            app.remove()
+            target = scratch / "copy-dst"
+            shutil.rmtree(target, ignore_errors=True)
+            cp.append(timed(["cp", "-r", str(source), str(target)]))
+            xcopy_target = harness.PREFIX / "drive_c" / "bench-xcopy-dst"
+            shutil.rmtree(xcopy_target, ignore_errors=True)
+            xcopy.append(timed([harness.WINE, "xcopy", "/E", "/I", "/Q", "/Y", harness.windows_path(xcopy_source),
+                                harness.windows_path(xcopy_target)], env=bench.env))
+        rows.append(("copy stage, 2,000 files, 100 MB", median(worker), "cp -r", median(cp)))
+        rows.append(("copy stage, 2,000 files, 100 MB", median(worker), "wine xcopy", median(xcopy)))
+        shutil.rmtree(xcopy_source, ignore_errors=True)
+
+        # Whole silent updates.
+        for label, count, total in (("1 large file", 1, 100 * MB), ("1,000 files", 1000, 50 * MB),
+                                    ("10,000 small files", 10000, 20 * MB)):
+            files = tree_of(count, total)
+            info, archive = bench.publish(f"whole{count}", files)
+            worker, baseline = [], []
+            for _ in range(REPEAT):
+                app = sample_app.SampleApp().install()
+                _, final, elapsed = bench.run_driver(info, app, silent=True)
+                assert final and final.startswith("state 1 result 15"), final
+                worker.append(elapsed)
+                app.remove()
+                work = scratch / "whole"
+                shutil.rmtree(work, ignore_errors=True)
+                work.mkdir()
+                started = time.monotonic()
+                subprocess.run(["curl", "-s", "-o", str(work / "a.zip"), nginx.url(archive.name)], check=True)
+                subprocess.run(["unzip", "-q", "-o", str(work / "a.zip"), "-d", str(work / "Src")], check=True)
+                subprocess.run(["cp", "-r", str(work / "Src"), str(work / "App")], check=True)
+                baseline.append(time.monotonic() - started)
+            rows.append((f"silent update, {label}", median(worker), "curl + unzip + cp", median(baseline)))
+
+        report(rows)
+        print()
+        for name in ("Kovrel.exe", "Kovrelw.exe"):
+            path = harness.ROOT / "build" / "win32" / "dist" / name
+            print(f"32-bit {name}: {path.stat().st_size} bytes")
+    finally:
+        nginx.stop()
+        shutil.rmtree(web, ignore_errors=True)
+        shutil.rmtree(scratch, ignore_errors=True)
+        session.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
