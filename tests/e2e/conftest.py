@@ -93,10 +93,10 @@ class Kovrel:
 
     def start(self, program, command_line, extra_env=None):
         """Starts `program` (a Windows path) with exactly `command_line`."""
-        spec = Path(tempfile.mkstemp(dir=self.scratch, suffix=".run")[1])
-        spec.write_text(program + "\n" + command_line + "\n", encoding="utf-8")
+        run_file = Path(tempfile.mkstemp(dir=self.scratch, suffix=".run")[1])
+        run_file.write_text(program + "\n" + command_line + "\n", encoding="utf-8")
         env = dict(self.env, **(extra_env or {}))
-        process = subprocess.Popen([harness.WINE, str(WINDOW_DRIVER), "run", harness.windows_path(spec)],
+        process = subprocess.Popen([harness.WINE, str(WINDOW_DRIVER), "run", harness.windows_path(run_file)],
                                    env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         run = Run(process)
         self.runs.append(run)

@@ -11,7 +11,8 @@
 
 #define ANIMATION_TIMER_ID 10000
 
-// One panel per process; static storage, all zero at start, and zero again after the panel is destroyed.
+// One panel per process, in static storage: all zero at start, and all zero but the previous procedure
+// again once the panel is destroyed.
 struct AnimationPanelState {
     WNDPROC previousProcedure; // the control's own procedure, written by the dialog when it installs ours
     HDC backBufferContext;

@@ -92,22 +92,26 @@ protected:
         animationPanelState = AnimationPanelState();
     }
 
-    // One stand-in dialog for all tests: under Wine without a window manager, destroying a visible
-    // top-level window waits two seconds for X. Each test makes and destroys its own panel in it.
-    static HWND Host()
+    // One stand-in dialog for the whole suite: under Wine without a window manager, destroying a visible
+    // top-level window waits two seconds for X. It must not outlive the suite, though: another test's
+    // window search would ask it for its caption while this thread does not dispatch.
+    static void SetUpTestSuite()
     {
-        static HWND host = 0;
-        if (!host) {
-            WNDCLASSA windowClass = {};
-            windowClass.lpfnWndProc = DialogProc;
-            windowClass.hInstance = GetModuleHandleA(0);
-            windowClass.lpszClassName = "KovrelPanelHost";
-            RegisterClassA(&windowClass);
-            host = CreateWindowA("KovrelPanelHost", "panel host", WS_POPUP | WS_VISIBLE, 0, 0, 120, 90, 0, 0,
-                                 GetModuleHandleA(0), 0);
-        }
-        return host;
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = DialogProc;
+        windowClass.hInstance = GetModuleHandleA(0);
+        windowClass.lpszClassName = "KovrelPanelHost";
+        RegisterClassA(&windowClass);
+        host = CreateWindowA("KovrelPanelHost", "panel host", WS_POPUP | WS_VISIBLE, 0, 0, 120, 90, 0, 0,
+                             GetModuleHandleA(0), 0);
     }
+    static void TearDownTestSuite()
+    {
+        DestroyWindow(host);
+        host = 0;
+    }
+    static HWND Host() { return host; }
+    static HWND host;
 
     void CreatePanel()
     {
@@ -147,6 +151,8 @@ protected:
     HWND panel = 0;
 };
 
+HWND AnimationPanelTest::host = 0;
+
 TEST_F(AnimationPanelTest, CentredFrameWithKeyColourOverTheDialogSnapshot)
 {
     ASSERT_TRUE(WriteTestFile(folder / "anime.vrl", StripBytes()));
@@ -162,15 +168,11 @@ TEST_F(AnimationPanelTest, CentredFrameWithKeyColourOverTheDialogSnapshot)
 
     EXPECT_EQ(RED, FrameCentre());
     EXPECT_EQ(RED, PanelPixel(FRAME_X + 15, FRAME_Y + 15)) << "the frame's last pixel";
-    EXPECT_EQ(RED, PanelPixel(FRAME_X + 4, FRAME_Y)) << "next to the key square";
-    EXPECT_EQ(dialogPixel, PanelPixel(FRAME_X, FRAME_Y)) << "the key colour shows the dialog beneath";
-    EXPECT_EQ(dialogPixel, PanelPixel(FRAME_X + 3, FRAME_Y + 3));
+    EXPECT_EQ(dialogPixel, PanelPixel(FRAME_X + 3, FRAME_Y + 3)) << "the key colour shows the dialog beneath";
     EXPECT_EQ(dialogPixel, PanelPixel(FRAME_X - 1, FRAME_Y + 8)) << "left of the frame";
     EXPECT_EQ(dialogPixel, PanelPixel(FRAME_X + 16, FRAME_Y + 8)) << "right of the frame";
     EXPECT_EQ(dialogPixel, PanelPixel(FRAME_X + 8, FRAME_Y - 1)) << "above the frame";
     EXPECT_EQ(dialogPixel, PanelPixel(FRAME_X + 8, FRAME_Y + 16)) << "below the frame";
-    EXPECT_EQ(dialogPixel, PanelPixel(0, 0));
-    EXPECT_EQ(dialogPixel, PanelPixel(PANEL_WIDTH - 1, PANEL_HEIGHT - 1));
 
     // The snapshot was taken once: the dialog's new colour does not reach the panel's background.
     dialogColour = YELLOW;
@@ -183,32 +185,30 @@ TEST_F(AnimationPanelTest, CentredFrameWithKeyColourOverTheDialogSnapshot)
     EXPECT_EQ(RED, FrameCentre());
 }
 
-TEST_F(AnimationPanelTest, FillColourAndOpaqueFrames)
+TEST_F(AnimationPanelTest, FillColourAndKeyColourSettings)
 {
     ASSERT_TRUE(WriteTestFile(folder / "anime.vrl", StripBytes()));
+    struct Row {
+        const char *label;
+        unsigned transColor;
+        COLORREF keySquare, frameBody;
+    } rows[] = {
+        {"no transparency: copied opaquely", NO_TRANSPARENCY, MAGENTA, RED},
+        {"an explicit key: red is transparent, the top-left colour is not", RED, MAGENTA, YELLOW},
+    };
     workerSettings.colorAniBkgnd = YELLOW;
-    workerSettings.transColor = NO_TRANSPARENCY;
-    CreatePanel();
-    EXPECT_EQ(1, Animation(ANIMATION_START));
-    EXPECT_EQ(nullptr, animationPanelState.maskContext) << "no mask without transparency";
-    RedrawPanel();
-    EXPECT_EQ(YELLOW, PanelPixel(0, 0));
-    EXPECT_EQ(YELLOW, PanelPixel(FRAME_X + 16, FRAME_Y + 8));
-    EXPECT_EQ(MAGENTA, PanelPixel(FRAME_X, FRAME_Y)) << "copied opaquely";
-    EXPECT_EQ(RED, FrameCentre());
-    EXPECT_EQ(nullptr, animationPanelState.backgroundSnapshot) << "a fill colour needs no snapshot";
-}
-
-TEST_F(AnimationPanelTest, ExplicitKeyColour)
-{
-    ASSERT_TRUE(WriteTestFile(folder / "anime.vrl", StripBytes()));
-    workerSettings.colorAniBkgnd = YELLOW;
-    workerSettings.transColor = RED;
-    CreatePanel();
-    Animation(ANIMATION_START);
-    RedrawPanel();
-    EXPECT_EQ(YELLOW, FrameCentre()) << "red is transparent now";
-    EXPECT_EQ(MAGENTA, PanelPixel(FRAME_X, FRAME_Y)) << "the top-left colour is not";
+    for (const Row &row : rows) {
+        workerSettings.transColor = row.transColor;
+        CreatePanel();
+        EXPECT_EQ(1, Animation(ANIMATION_START));
+        RedrawPanel();
+        EXPECT_EQ(YELLOW, PanelPixel(0, 0)) << row.label;
+        EXPECT_EQ(row.keySquare, PanelPixel(FRAME_X, FRAME_Y)) << row.label;
+        EXPECT_EQ(row.frameBody, FrameCentre()) << row.label;
+        EXPECT_EQ(nullptr, animationPanelState.backgroundSnapshot) << "a fill colour needs no snapshot";
+        DestroyWindow(panel);
+        panel = 0;
+    }
 }
 
 TEST_F(AnimationPanelTest, TimerStepsWrapsAndStops)

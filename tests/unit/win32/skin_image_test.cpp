@@ -229,39 +229,6 @@ TEST_F(SkinImageTest, FilesThatGiveNoPicture)
     context = 0, bitmap = 0, palette = 0;
 }
 
-TEST_F(SkinImageTest, LookedUpBesideTheLauncher)
-{
-    std::string picture = BitmapFileBytes(2, 2, [](int, int) { return RED; });
-    ASSERT_TRUE(CreateDirectoryA((folder / "sub").c_str(), 0));
-    ASSERT_TRUE(WriteTestFile(folder / "sub\\anime.vrl", picture));
-    ASSERT_TRUE(WriteTestFile(folder / "anime.vrl", picture));
-
-    {
-        // "sub" has no separator, so it stays whole: the picture is sub\anime.vrl in the current folder.
-        char current[MAX_PATH];
-        GetCurrentDirectoryA(MAX_PATH, current);
-        ASSERT_TRUE(SetCurrentDirectoryA(folder.Path().c_str()));
-        LauncherPathScope relative("sub");
-        DeleteFileA((folder / "anime.vrl").c_str());
-        EXPECT_TRUE(Load("anime.vrl")) << "a launcher path without a separator";
-        SetCurrentDirectoryA(current);
-        Free();
-        ASSERT_TRUE(WriteTestFile(folder / "anime.vrl", picture));
-    }
-    {
-        // 0x95 0x5C is one double-byte character whose second byte is a backslash.
-        LauncherPathScope kanji(folder / "\x95\x5C");
-        EXPECT_TRUE(Load("anime.vrl")) << "the trail byte is not the cut point";
-        Free();
-    }
-    {
-        LauncherPathScope none("");
-        HDC before = context;
-        EXPECT_FALSE(Load("anime.vrl")) << "no launcher folder to look in";
-        EXPECT_EQ(before, context);
-    }
-}
-
 // A strip made by GDI: magenta at (0, 0), (5, 2) and (7, 3), green at (1, 0) and (6, 1), white elsewhere.
 class ColorKeyMaskTest : public ::testing::Test {
 protected:
@@ -312,29 +279,30 @@ protected:
     HBITMAP maskBitmap = 0;
 };
 
-TEST_F(ColorKeyMaskTest, TopLeftColourIsTheKeyEverywhere)
+TEST_F(ColorKeyMaskTest, OnesExactlyWhereTheKeyIs)
 {
-    ASSERT_TRUE(CreateColorKeyMask(source, strip, &maskContext, &maskBitmap, NO_COLOR));
-    BITMAP info = {};
-    GetObjectA(maskBitmap, sizeof info, &info);
-    EXPECT_EQ(8, info.bmWidth);
-    EXPECT_EQ(4, info.bmHeight);
-    EXPECT_EQ(1, info.bmBitsPixel);
-    EXPECT_EQ(1, info.bmPlanes);
-    EXPECT_NE(static_cast<HGDIOBJ>(maskBitmap), GetCurrentObject(maskContext, OBJ_BITMAP)) << "returned unselected";
-    EXPECT_EQ(Expected(IsKey), MaskBits());
-}
-
-TEST_F(ColorKeyMaskTest, ExplicitKeyAndAbsentKey)
-{
-    ASSERT_TRUE(CreateColorKeyMask(source, strip, &maskContext, &maskBitmap, GREEN));
-    EXPECT_EQ(Expected(IsGreen), MaskBits()) << "the key given, not the top-left pixel";
-    DeleteObject(maskBitmap);
-    DeleteDC(maskContext);
-    maskContext = 0, maskBitmap = 0;
-
-    ASSERT_TRUE(CreateColorKeyMask(source, strip, &maskContext, &maskBitmap, RGB(1, 2, 3)));
-    EXPECT_EQ(std::string(32, '0'), MaskBits()) << "no pixel has the key";
+    struct Row {
+        const char *label;
+        COLORREF key;
+        bool (*isSet)(int, int);
+    } rows[] = {
+        {"NO_COLOR: the top-left colour, everywhere in the picture", NO_COLOR, IsKey},
+        {"the key given, not the top-left pixel", GREEN, IsGreen},
+        {"no pixel has the key: all zero", RGB(1, 2, 3), [](int, int) { return false; }},
+    };
+    for (const Row &row : rows) {
+        ASSERT_TRUE(CreateColorKeyMask(source, strip, &maskContext, &maskBitmap, row.key)) << row.label;
+        BITMAP info = {};
+        GetObjectA(maskBitmap, sizeof info, &info);
+        EXPECT_EQ(8, info.bmWidth);
+        EXPECT_EQ(4, info.bmHeight);
+        EXPECT_EQ(1, info.bmBitsPixel * info.bmPlanes) << "monochrome";
+        EXPECT_NE(static_cast<HGDIOBJ>(maskBitmap), GetCurrentObject(maskContext, OBJ_BITMAP)) << "unselected";
+        EXPECT_EQ(Expected(row.isSet), MaskBits()) << row.label;
+        DeleteObject(maskBitmap);
+        DeleteDC(maskContext);
+        maskContext = 0, maskBitmap = 0;
+    }
 }
 
 TEST_F(ColorKeyMaskTest, SourceContextIsLeftAsItWas)

@@ -107,7 +107,9 @@ static BOOL CALLBACK MatchCaption(HWND window, LPARAM parameter)
 {
     CaptionSearch *search = reinterpret_cast<CaptionSearch *>(parameter);
     wchar_t text[512];
-    int length = GetWindowTextW(window, text, 512);
+    // Not GetWindowTextW: for a window of this process it sends a message, which would wait for ever on a
+    // thread that is not dispatching messages just now.
+    int length = InternalGetWindowText(window, text, 512);
     if (IsWindowVisible(window) && std::wstring(text, length > 0 ? length : 0) == *search->caption) {
         search->found = window;
         return FALSE;
