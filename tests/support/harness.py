@@ -108,6 +108,12 @@ class Session:
     def start_wine(self):
         """The prefix, the wineserver and the stand-in archivers, on the display already chosen."""
         env = self.environment()
+        # A wineserver left from an earlier run keeps its desktop on that run's display, which may be gone:
+        # every window would then fail. Start from none.
+        subprocess.run([WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       check=False)
+        subprocess.run([WINESERVER, "-w"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=120, check=False)
         if not (PREFIX / "system.reg").exists():
             PREFIX.mkdir(parents=True, exist_ok=True)
             subprocess.run([WINE, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
