@@ -32,8 +32,9 @@ def read_probe(path):
 def test_whole_cycle_passes_arguments_unchanged(kovrel, kovrel_temp, tmp_path):
     launcher = install_launcher(PROBE_LAUNCHER, "My App アプリ")
     record = tmp_path / "probe.txt"
-    arguments = ('http://127.0.0.1:8080/u.ini "C:\\Program Files\\表示\\app.exe" セクション 1.0.2 -r1 '
-                 '"" "C:\\My App\\app.exe" "-x y"')
+    # Silent, so that the worker's update (nothing listens on port 9) ends without a dialog to answer.
+    arguments = ('http://127.0.0.1:9/u.ini "C:\\Program Files\\表示\\app.exe" セクション 1.0.2 -r1 '
+                 '"" "C:\\My App\\app.exe" "-x y" -s1')
     run = kovrel.start_launcher(launcher, arguments, {"KOVREL_PROBE_OUT": harness.windows_path(record)})
     assert run.exit_code() == 0
     assert harness.wait_until(record.exists, 60)
@@ -44,15 +45,15 @@ def test_whole_cycle_passes_arguments_unchanged(kovrel, kovrel_temp, tmp_path):
     tail, slots, summary = read_probe(record)
     launcher_path = "C:\\My App アプリ\\Kovrel.exe"
     assert tail == f'"{launcher_path}" {arguments}'
-    assert slots == [launcher_path, "http://127.0.0.1:8080/u.ini", "C:\\Program Files\\表示\\app.exe",
+    assert slots == [launcher_path, "http://127.0.0.1:9/u.ini", "C:\\Program Files\\表示\\app.exe",
                      "セクション", "1.0.2", "", "C:\\My App\\app.exe", "-x y"]
-    assert summary == "parsed=1 options=10005"
+    assert summary == "parsed=1 options=10007"
 
 
 def test_long_arguments_reach_the_worker_whole(kovrel, kovrel_temp, tmp_path):
     launcher = install_launcher(PROBE_LAUNCHER, "probe")
     record = tmp_path / "probe.txt"
-    arguments = "http://h/u.ini C:\\app\\a.exe S " + "9" * 3000
+    arguments = "http://127.0.0.1:9/u.ini C:\\app\\a.exe S -s1 " + "9" * 3000
     run = kovrel.start_launcher(launcher, arguments, {"KOVREL_PROBE_OUT": harness.windows_path(record)})
     assert run.exit_code() == 0
     assert harness.wait_until(record.exists, 60)
