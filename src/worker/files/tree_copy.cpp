@@ -24,13 +24,14 @@ static bool Compose(TextBuffer &buffer, const char *a, const char *b, const char
            AppendText(buffer.text, buffer.capacity, c);
 }
 
-static bool CopyWithRetries(const char *from, const char *to)
+// `overwrites`: the destination existed. A new file gets the source's attributes from the copy itself; not
+// every implementation carries them over onto an existing file, and a restored read-only file must be
+// read-only again.
+static bool CopyWithRetries(const char *from, const char *to, bool overwrites)
 {
     for (int attempt = 0; attempt < COPY_TRIES; attempt++) {
         if (CopyFileA(from, to, FALSE)) {
-            // Not every implementation carries the attributes over onto an existing file; a restored
-            // read-only file must be read-only again.
-            DWORD attributes = GetFileAttributesA(from);
+            DWORD attributes = overwrites ? GetFileAttributesA(from) : INVALID_FILE_ATTRIBUTES;
             if (attributes != INVALID_FILE_ATTRIBUTES)
                 SetFileAttributesA(to, attributes);
             return true;
@@ -134,7 +135,7 @@ bool CopyContext::CopyTree(const char *sourceRoot, const char *destinationRoot, 
         bool existed = PathExists(destinationPath.text, true);
         if (existed && backupRoot &&
             (!Compose(backupPath, backupRoot, relativePath, entry.cFileName) ||
-             !CopyWithRetries(destinationPath.text, backupPath.text))) {
+             !CopyWithRetries(destinationPath.text, backupPath.text, false))) {
             result = false;
             break;
         }
@@ -144,8 +145,9 @@ bool CopyContext::CopyTree(const char *sourceRoot, const char *destinationRoot, 
             break;
         }
         // A read-only, hidden or system file could not be overwritten otherwise.
-        SetFileAttributesA(destinationPath.text, FILE_ATTRIBUTE_NORMAL);
-        bool copied = CopyWithRetries(sourcePath.text, destinationPath.text);
+        if (existed)
+            SetFileAttributesA(destinationPath.text, FILE_ATTRIBUTE_NORMAL);
+        bool copied = CopyWithRetries(sourcePath.text, destinationPath.text, existed);
         if (progressCallback && progressCallback(progressContext)) {
             result = false;
             break;
