@@ -155,7 +155,31 @@ def free_loopback_port():
         return probe.getsockname()[1]
 
 
-class Nginx:
+class LoopbackServer:
+    """A test server process on 127.0.0.1: its URLs, its log lines and its end."""
+
+    process = None
+    port = None
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}/{path.lstrip('/')}"
+
+    @staticmethod
+    def log_lines(log):
+        return log.read_text(errors="replace").splitlines() if log.exists() else []
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait(timeout=30)
+        self.process = None
+
+
+class Nginx(LoopbackServer):
     """Debian's nginx on a free loopback port, serving `root`; its pid, logs and temp folders live in `folder`.
     The access log has one line per request: `<request line> <status> <bytes sent>`."""
 
@@ -191,30 +215,18 @@ class Nginx:
         except OSError:
             return False
 
-    def url(self, path):
-        return f"http://127.0.0.1:{self.port}/{path.lstrip('/')}"
 
     def requests(self):
         """The request lines of the access log, e.g. 'GET /a/Kovrel.ini HTTP/1.1 200 54'."""
-        log = self.folder / "access.log"
-        return log.read_text(errors="replace").splitlines() if log.exists() else []
+        return self.log_lines(self.folder / "access.log")
 
     def error_log(self):
         log = self.folder / "error.log"
         return log.read_text(errors="replace") if log.exists() else ""
 
-    def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(timeout=30)
-        self.process = None
 
 
-class FaultServer:
+class FaultServer(LoopbackServer):
     """tests/support/fault_server.py serving `root`, with its port file and request log in `folder`."""
 
     SCRIPT = ROOT / "tests" / "support" / "fault_server.py"
@@ -243,22 +255,10 @@ class FaultServer:
         self.port = int(port_file.read_text())
         return self
 
-    def url(self, path):
-        return f"http://127.0.0.1:{self.port}/{path.lstrip('/')}"
 
     def requests(self):
-        log = self.folder / "fault_requests.log"
-        return log.read_text(errors="replace").splitlines() if log.exists() else []
+        return self.log_lines(self.folder / "fault_requests.log")
 
-    def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(timeout=30)
-        self.process = None
 
 
 def read_environment_value(env, name):
