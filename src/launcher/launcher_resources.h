@@ -9,3 +9,8 @@
 // The embedded worker: type "RT_BINARY" (a name, not the integer type), identifier 101, Japanese.
 #define EMBEDDED_WORKER_ID 101
 #define EMBEDDED_WORKER_TYPE "RT_BINARY"
+
+// The publisher's public keys: RT_RCDATA 102, neutral language, 80 bytes. The first 16 bytes are the mark
+// "KOVREL-PUBKEYS-1"; then two slots of 32 bytes, each an Ed25519 public key, all zero when empty. The
+// publishing tool writes keys into a built launcher in place; the worker reads them from the launcher file.
+#define PUBLISHER_KEYS_ID 102

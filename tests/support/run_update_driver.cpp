@@ -155,7 +155,7 @@ int main(int argc, char **argv)
     unsigned state = block.state;
     int result = block.result;
     PrintLine("state " + std::to_string(state) + " result " + std::to_string(result) + " message " +
-              std::to_string(FinalMessageId(result - 1, static_cast<unsigned short>(state))));
+              std::to_string(FinalMessageId(result - 1, static_cast<unsigned short>(state), block.failureMessage)));
     FreeWorkerArgs();
     return 0;
 }

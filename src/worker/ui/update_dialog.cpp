@@ -257,7 +257,7 @@ static void OnFinished(HWND window)
         SendDlgItemMessageA(window, IDC_RESTART, BM_SETCHECK, BST_CHECKED, 0);
         ShowWindow(GetDlgItem(window, IDC_RESTART), SW_SHOW);
     }
-    dialog.infoText.LoadResourceString(moduleInstance, FinalMessageId(statusBlock.result - 1, statusBlock.state));
+    dialog.infoText.LoadResourceString(moduleInstance, FinalMessageId(statusBlock.result - 1, statusBlock.state, statusBlock.failureMessage));
     InvalidateRect(window, &dialog.infoRect, TRUE);
     dialog.finished = true;
     SendDlgItemMessageA(window, IDC_ANIMATION, WM_ANIMATION, ANIMATION_STOP, 0);

@@ -10,12 +10,14 @@ static const unsigned MESSAGE_UPDATED = 30112;
 static const unsigned FAILURE_MESSAGES[] = {30101, 30102, 30103, 30104, 30105, 30105, 30106,
                                             30107, 30108, 30111, 30103, 30108, 30109, 30110};
 
-unsigned FinalMessageId(int lastStage, unsigned short state)
+unsigned FinalMessageId(int lastStage, unsigned short state, unsigned failureMessage)
 {
     if (state == 1) // done
         return lastStage == 15 ? MESSAGE_UP_TO_DATE : MESSAGE_UPDATED;
     if (state >= 3) // aborted, or an abort request confirmed
         return MESSAGE_ABORTED;
+    if (failureMessage)
+        return failureMessage;
     // Compared unsigned, so that -1 (a run that never started a stage) counts as large.
     unsigned stage = static_cast<unsigned>(lastStage);
     return stage < sizeof FAILURE_MESSAGES / sizeof FAILURE_MESSAGES[0] ? FAILURE_MESSAGES[stage] : MESSAGE_INTERNAL;

@@ -8,7 +8,9 @@
 // buffer and frees both when its read returns or the process ends.
 #include "http_download.h"
 #include "download_progress.h"
+#include "redirect_rule.h"
 #include "../../common/heap.h"
+#include "../../common/text.h"
 
 unsigned largestReceived;
 
@@ -35,18 +37,43 @@ void CALLBACK DownloadStatusCallback(HINTERNET, DWORD_PTR context, DWORD status,
 
 HINTERNET OpenUrl(HINTERNET internet, const char *url, ProgressRecord *context)
 {
-    // Always from the server: a cached copy of the information file would hide a new version.
-    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
-    HINTERNET request = InternetOpenUrlA(internet, url, 0, 0, flags, reinterpret_cast<DWORD_PTR>(context));
-    if (!request)
+    // Always from the server: a cached copy of the information file would hide a new version. Redirects are
+    // followed here, so that their number is bounded and https never leads to plain http.
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                  INTERNET_FLAG_NO_AUTO_REDIRECT;
+    char current[INTERNET_MAX_URL_LENGTH];
+    char location[INTERNET_MAX_URL_LENGTH];
+    if (!CopyText(current, sizeof current, url))
         return 0;
-    DWORD code = 0;
-    DWORD length = sizeof code;
-    if (HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &length, 0) && code >= 400) {
+    for (unsigned hops = 0;; hops++) {
+        HINTERNET request = InternetOpenUrlA(internet, current, 0, 0, flags, reinterpret_cast<DWORD_PTR>(context));
+        if (!request)
+            return 0;
+        DWORD code = 0;
+        DWORD length = sizeof code;
+        if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &length, 0) ||
+            (code < 400 && !IsRedirectStatus(code)))
+            return request;
+        length = sizeof location;
+        bool follow = IsRedirectStatus(code) && hops < MOST_REDIRECTS &&
+                      HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &length, 0);
         InternetCloseHandle(request);
-        return 0;
+        // A status of 400 or more is not a file; a redirect is followed only where the rule allows.
+        char next[INTERNET_MAX_URL_LENGTH];
+        DWORD nextLength = sizeof next;
+        if (!follow || !InternetCombineUrlA(current, location, next, &nextLength, ICU_ENCODE_SPACES_ONLY) ||
+            !RedirectAllowed(current, next) || !CopyText(current, sizeof current, next))
+            return 0;
     }
-    return request;
+}
+
+unsigned long long AnnouncedLength(HINTERNET request)
+{
+    DWORD announced = 0;
+    DWORD length = sizeof announced;
+    return HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &length, 0)
+               ? announced
+               : 0;
 }
 
 HANDLE CreateOutputFile(const char *path)
@@ -71,11 +98,13 @@ bool AllocateTransferBuffer(HINTERNET request, unsigned cap, char **buffer, unsi
     }
 }
 
-// What the update thread and the reader share. Whoever is last frees it: the update thread after a normal
-// end, the reader when it was left behind.
+// What the update thread and the reader share. The reader fills one buffer while the update thread writes
+// and hashes the other. Whoever is last frees it: the update thread after a normal end, the reader when it
+// was left behind with a read in the network.
 struct PendingRead {
     HINTERNET request;
-    char *buffer;
+    char *buffers[2];
+    volatile LONG next;    // the buffer that the next read fills
     DWORD size;
     DWORD got;
     BOOL ok;
@@ -84,10 +113,11 @@ struct PendingRead {
     volatile LONG abandoned;
 };
 
-static void FreePendingRead(PendingRead *read, bool withBuffer)
+static void FreePendingRead(PendingRead *read, bool withBuffers)
 {
-    if (withBuffer)
-        FreeBytes(read->buffer);
+    if (withBuffers)
+        FreeBytes(read->buffers[0]);
+    FreeBytes(read->buffers[1]);
     CloseHandle(read->wanted);
     CloseHandle(read->done);
     FreeBytes(read);
@@ -100,21 +130,46 @@ static DWORD WINAPI ReaderThread(void *parameter)
         WaitForSingleObject(read->wanted, INFINITE);
         if (read->abandoned)
             break;
-        read->ok = InternetReadFile(read->request, read->buffer, read->size, &read->got);
+        read->ok = InternetReadFile(read->request, read->buffers[read->next], read->size, &read->got);
         if (read->abandoned)
             break;
         SetEvent(read->done);
     }
-    // Left behind by a given-up download: the buffer and the record are the reader's to free.
+    // Left behind by a given-up download: the buffers and the record are the reader's to free.
     if (read->abandoned == 2)
         FreePendingRead(read, true);
     return 0;
 }
 
-// Ends the reader. A finished reader is waited for; one still blocked in the network keeps the buffer.
-static void EndReader(PendingRead *read, HANDLE thread, bool blocked, char **buffer)
+static PendingRead *StartReader(HINTERNET request, char *buffer, unsigned size, HANDLE *thread)
 {
-    if (blocked) {
+    PendingRead *read = static_cast<PendingRead *>(AllocateBytes(sizeof(PendingRead)));
+    if (!read)
+        return 0;
+    read->request = request;
+    read->buffers[0] = buffer;
+    read->buffers[1] = static_cast<char *>(AllocateBytes(size));
+    read->next = 0;
+    read->size = size;
+    read->abandoned = 0;
+    read->wanted = CreateEventA(0, FALSE, FALSE, 0);
+    read->done = CreateEventA(0, FALSE, FALSE, 0);
+    *thread = read->buffers[1] && read->wanted && read->done ? CreateThread(0, 0, ReaderThread, read, 0, 0) : 0;
+    if (*thread)
+        return read;
+    if (read->wanted)
+        CloseHandle(read->wanted);
+    if (read->done)
+        CloseHandle(read->done);
+    FreeBytes(read->buffers[1]);
+    FreeBytes(read);
+    return 0;
+}
+
+// Ends the reader. An idle reader is waited for; one with a read still in the network keeps the buffers.
+static void EndReader(PendingRead *read, HANDLE thread, bool reading, char **buffer)
+{
+    if (reading) {
         *buffer = 0;
         InterlockedExchange(&read->abandoned, 2);
         SetEvent(read->wanted);
@@ -141,86 +196,92 @@ static bool StopRequested(StatusBlock *block)
     return false;
 }
 
-DownloadOutcome DownloadToFile(HINTERNET request, HANDLE file, char **buffer, unsigned size, ProgressRecord *record,
-                               StatusBlock *block)
+// Waits for the chunk being read. False when the download is given up first: stopped, or stalled.
+static bool WaitForChunk(PendingRead *read, StatusBlock *block, DWORD lastByte, DownloadOutcome *outcome)
 {
-    record->total = 0;
-    DWORD announced = 0;
-    DWORD length = sizeof announced;
-    if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &length, 0))
-        record->total = announced;
-
-    DownloadOutcome outcome = DOWNLOAD_FAILED;
-    PendingRead *read = static_cast<PendingRead *>(AllocateBytes(sizeof(PendingRead)));
-    HANDLE thread = 0;
-    if (read) {
-        read->request = request;
-        read->buffer = *buffer;
-        read->size = size;
-        read->abandoned = 0;
-        read->wanted = CreateEventA(0, FALSE, FALSE, 0);
-        read->done = CreateEventA(0, FALSE, FALSE, 0);
-        if (read->wanted && read->done)
-            thread = CreateThread(0, 0, ReaderThread, read, 0, 0);
-        if (!thread) {
-            if (read->wanted)
-                CloseHandle(read->wanted);
-            if (read->done)
-                CloseHandle(read->done);
-            FreeBytes(read);
-            read = 0;
+    for (;;) {
+        if (WaitForSingleObject(read->done, WAIT_SLICE_MS) == WAIT_OBJECT_0)
+            return true;
+        if (StopRequested(block)) {
+            *outcome = DOWNLOAD_STOPPED;
+            return false;
+        }
+        if (GetTickCount() - lastByte >= STALL_LIMIT_MS) {
+            *outcome = DOWNLOAD_FAILED;
+            return false;
         }
     }
+}
+
+DownloadOutcome DownloadToFile(HINTERNET request, HANDLE file, char **buffer, unsigned size,
+                               const DownloadRules *rules, ProgressRecord *record, StatusBlock *block)
+{
+    unsigned long long announced = AnnouncedLength(request);
+    record->total = static_cast<unsigned>(announced);
+
+    DownloadOutcome outcome = DOWNLOAD_FAILED;
+    HANDLE thread = 0;
+    PendingRead *read = 0;
+    // An announced length beyond the limit fails before a byte is read.
+    if (announced > rules->maxBytes)
+        outcome = DOWNLOAD_TOO_LONG;
+    else
+        read = StartReader(request, *buffer, size, &thread);
     if (!read) {
         if (block->state == STATE_RUNNING)
             block->state = STATE_FAILED;
         record->span = 0;
-        return DOWNLOAD_FAILED;
+        return outcome;
     }
 
     unsigned long long written = 0;
     DWORD lastByte = GetTickCount();
-    bool blocked = false;
-    for (;;) {
-        if (StopRequested(block)) {
-            outcome = DOWNLOAD_STOPPED;
-            break;
-        }
+    bool reading = false;
+    if (!StopRequested(block)) {
         SetEvent(read->wanted);
-        bool arrived = false;
-        while (!arrived) {
-            arrived = WaitForSingleObject(read->done, WAIT_SLICE_MS) == WAIT_OBJECT_0;
-            if (arrived)
-                break;
-            if (StopRequested(block)) {
-                outcome = DOWNLOAD_STOPPED;
-                blocked = true;
-                break;
-            }
-            if (GetTickCount() - lastByte >= STALL_LIMIT_MS) {
-                outcome = DOWNLOAD_FAILED;
-                blocked = true;
-                break;
-            }
-        }
-        if (!arrived)
+        reading = true;
+    } else {
+        outcome = DOWNLOAD_STOPPED;
+    }
+    while (reading) {
+        if (!WaitForChunk(read, block, lastByte, &outcome))
             break;
+        reading = false;
+        char *chunk = read->buffers[read->next];
+        DWORD got = read->got;
         if (!read->ok)
             break;
-        if (read->got == 0) {
-            // A body that ends before its announced length is incomplete, not done.
-            if (record->total == 0 || written >= record->total)
+        if (got == 0) {
+            // A body that ends before its promised or announced length is incomplete, not done.
+            unsigned long long expected = rules->exactLength ? rules->maxBytes : record->total;
+            if (written >= expected)
                 outcome = DOWNLOAD_COMPLETE;
             break;
         }
-        DWORD done = 0;
-        if (!WriteFile(file, read->buffer, read->got, &done, 0))
+        if (got > rules->maxBytes - written) {
+            outcome = DOWNLOAD_TOO_LONG;
             break;
-        written += read->got;
+        }
+        // The next chunk is read while this one is written and hashed.
+        if (!StopRequested(block)) {
+            InterlockedExchange(&read->next, read->next ^ 1);
+            SetEvent(read->wanted);
+            reading = true;
+        } else {
+            outcome = DOWNLOAD_STOPPED;
+        }
+        DWORD done = 0;
+        if (!WriteFile(file, chunk, got, &done, 0) || done != got) {
+            outcome = DOWNLOAD_FAILED;
+            break;
+        }
+        if (rules->hash)
+            Sha256Update(rules->hash, chunk, got);
+        written += got;
         lastByte = GetTickCount();
     }
-    EndReader(read, thread, blocked, buffer);
-    if (outcome == DOWNLOAD_FAILED && block->state == STATE_RUNNING)
+    EndReader(read, thread, reading, buffer);
+    if (outcome != DOWNLOAD_COMPLETE && outcome != DOWNLOAD_STOPPED && block->state == STATE_RUNNING)
         block->state = STATE_FAILED;
     record->span = 0;
     return outcome;

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wininet.h>
 #include "status_channel.h"
+#include "../verify/sha256.h"
 
 // The largest received-byte count that the progress notification has acted on, for the whole process.
 extern unsigned largestReceived;
@@ -15,9 +16,13 @@ HINTERNET OpenInternet();
 void CALLBACK DownloadStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID information,
                                      DWORD informationLength);
 
-// Opens the URL with HTTP GET, always from the server. A response whose status is 400 or more is not a
-// file: the request is closed and the result is none.
+// Opens the URL with HTTP GET, always from the server, following at most MOST_REDIRECTS redirects, never
+// from https to plain http. A response whose status is 400 or more is not a file: the request is closed and
+// the result is none.
 HINTERNET OpenUrl(HINTERNET internet, const char *url, ProgressRecord *context);
+
+// The body length that the server announced; 0 when none.
+unsigned long long AnnouncedLength(HINTERNET request);
 
 // Creates (or truncates) the hidden output file. INVALID_HANDLE_VALUE on failure.
 HANDLE CreateOutputFile(const char *path);
@@ -29,12 +34,22 @@ bool AllocateTransferBuffer(HINTERNET request, unsigned cap, char **buffer, unsi
 
 enum DownloadOutcome {
     DOWNLOAD_COMPLETE,
-    DOWNLOAD_FAILED,  // read or write error, a body shorter than announced, or 60 s without a byte
-    DOWNLOAD_STOPPED, // the run was stopped: an abort the user confirmed, or the dialog went away
+    DOWNLOAD_FAILED,   // read or write error, a body shorter than promised or announced, or 60 s without a byte
+    DOWNLOAD_STOPPED,  // the run was stopped: an abort the user confirmed, or the dialog went away
+    DOWNLOAD_TOO_LONG, // the body (or its announced length) went past the limit
 };
 
-// Downloads the body of the request into the file. An abort request is confirmed with the user right
-// away: declined, the download goes on; confirmed, the state becomes STATE_ABORTED. `buffer` may be handed
-// to a reader that is still blocked in the network when the download is given up; it is then none on return.
-DownloadOutcome DownloadToFile(HINTERNET request, HANDLE file, char **buffer, unsigned size, ProgressRecord *record,
-                               StatusBlock *block);
+// What a body must be: never longer than maxBytes; exactly that long when exactLength is set. When hash is
+// given, every byte is fed to it as it arrives.
+struct DownloadRules {
+    unsigned long long maxBytes;
+    bool exactLength;
+    Sha256 *hash;
+};
+
+// Downloads the body of the request into the file under the rules. An abort request is confirmed with the
+// user right away: declined, the download goes on; confirmed, the state becomes STATE_ABORTED. Any other
+// outcome but a complete one sets STATE_FAILED. `buffer` may be handed to a reader that is still blocked in
+// the network when the download is given up; it is then none on return.
+DownloadOutcome DownloadToFile(HINTERNET request, HANDLE file, char **buffer, unsigned size,
+                               const DownloadRules *rules, ProgressRecord *record, StatusBlock *block);

@@ -28,6 +28,8 @@ struct StatusBlock {
     // Each field is written whole by one side and read by the other at its test points; no lock is needed.
     volatile unsigned short state;
     volatile short result; // the stage counter during the run, the final stage value at its end
+    // Set with STATE_FAILED when a failure has a message of its own rather than its stage's; 0 otherwise.
+    volatile unsigned short failureMessage;
 };
 
 // Turns bytes of a download or files of the copy into progress positions base .. base + span.

@@ -15,6 +15,9 @@
 #include "version_compare.h"
 #include "../archive/archiver_binding.h"
 #include "../files/tree_copy.h"
+#include "../verify/archive_expectation.h"
+#include "../verify/launcher_keys.h"
+#include "../verify/stored_feed.h"
 #include "../startup/worker_command_line.h"
 #include "../startup/worker_entry.h"
 #include "../startup/worker_message.h"
@@ -28,6 +31,8 @@
 
 static const unsigned INFO_BUFFER_CAP = 4096;
 static const unsigned ARCHIVE_BUFFER_CAP = 409600;
+// An archive whose size the information file does not promise may not grow past this.
+static const unsigned long long ARCHIVE_LIMIT = 2ull << 30;
 
 struct UpdateRun {
     StatusBlock *block;
@@ -40,6 +45,9 @@ struct UpdateRun {
     char filePath[MAX_PATH];
     char workPath[MAX_PATH];
     char extractPath[MAX_PATH];
+    PublisherKeys keys;
+    ArchiveExpectation expected;
+    Sha256 archiveHash;
 };
 
 // The download's progress record is read by the platform's notifications, which may still arrive from a
@@ -49,6 +57,13 @@ static ProgressRecord downloadRecord;
 static void Fail(UpdateRun &run)
 {
     run.block->state = STATE_FAILED;
+}
+
+// A failure whose words say more than its stage's message would.
+static void FailWith(UpdateRun &run, unsigned short message)
+{
+    run.block->state = STATE_FAILED;
+    run.block->failureMessage = message;
 }
 
 static void CloseRequest(UpdateRun &run)
@@ -119,12 +134,46 @@ static void CreateStageFile(UpdateRun &run)
         Fail(run);
 }
 
-static void Download(UpdateRun &run, short base, short span)
+static DownloadOutcome Download(UpdateRun &run, short base, short span, const DownloadRules &rules)
 {
     AdvanceStage(run.block, base, 0);
     downloadRecord.base = base;
     downloadRecord.span = span;
-    DownloadToFile(run.request, run.file, &run.transfer, run.transferSize, &downloadRecord, run.block);
+    return DownloadToFile(run.request, run.file, &run.transfer, run.transferSize, &rules, &downloadRecord,
+                          run.block);
+}
+
+static void DownloadInfo(UpdateRun &run)
+{
+    DownloadRules rules = {INFO_FILE_LIMIT, false, 0};
+    Download(run, 16, 8, rules);
+}
+
+// The archive is checked while it arrives: never longer than promised, and its digest compared at the end,
+// before the archiver sees it. An archive that is not complete and right is deleted.
+static void DownloadArchive(UpdateRun &run)
+{
+    const ArchiveExpectation &expected = run.expected;
+    Sha256Init(&run.archiveHash);
+    DownloadRules rules = {expected.haveSize ? expected.size : ARCHIVE_LIMIT, expected.haveSize,
+                           expected.haveHash ? &run.archiveHash : 0};
+    DownloadOutcome outcome = Download(run, 42, 24, rules);
+    bool intact = outcome == DOWNLOAD_COMPLETE;
+    if (outcome == DOWNLOAD_TOO_LONG && expected.haveSize)
+        FailWith(run, IDS_FAILED_VERIFY);
+    if (intact && expected.haveHash) {
+        unsigned char digest[32];
+        Sha256Final(&run.archiveHash, digest);
+        for (unsigned i = 0; i < sizeof digest; i++)
+            if (digest[i] != expected.sha256[i])
+                intact = false;
+        if (!intact)
+            FailWith(run, IDS_FAILED_VERIFY);
+    }
+    if (!intact) {
+        CloseOutputFile(run);
+        DeleteFileA(run.filePath);
+    }
 }
 
 static void PrepareWorkFolder(UpdateRun &run)
@@ -140,11 +189,24 @@ static void PrepareWorkFolder(UpdateRun &run)
         Fail(run);
 }
 
+// With a publisher key in the launcher, nothing of the file is used before its signature is verified; an
+// unreadable launcher counts as one with a key, so that a failure never falls back to unsigned.
+static bool VerifyInfo(UpdateRun &run)
+{
+    if (LoadPublisherKeys(workerArgs.launcherPath, &run.keys) &&
+        (run.keys.count == 0 || VerifyStoredFeed(run.filePath, &run.keys)))
+        return true;
+    FailWith(run, IDS_FAILED_VERIFY);
+    return false;
+}
+
 static void CheckInfo(UpdateRun &run)
 {
     AdvanceStage(run.block, 24, IDS_STATUS_CHECKING_INFO);
     CloseRequest(run);
     CloseOutputFile(run);
+    if (!VerifyInfo(run))
+        return;
     if (!ReadUpdateInfoValue(run.filePath, workerArgs.infoSection, "APP_VER", run.transfer, run.transferSize)) {
         Fail(run);
         return;
@@ -153,9 +215,27 @@ static void CheckInfo(UpdateRun &run)
         run.block->result = RESULT_UP_TO_DATE;
 }
 
+// APP_SIZE and APP_SHA256 are checked whenever given; a signed update must give both.
+static bool ReadArchiveExpectation(UpdateRun &run)
+{
+    ArchiveExpectation &expected = run.expected;
+    const char *section = workerArgs.infoSection;
+    expected.haveSize = ReadUpdateInfoValue(run.filePath, section, "APP_SIZE", run.transfer, run.transferSize) != 0;
+    bool good = !expected.haveSize || ParseArchiveSize(run.transfer, &expected.size);
+    expected.haveHash = ReadUpdateInfoValue(run.filePath, section, "APP_SHA256", run.transfer, run.transferSize) != 0;
+    good = good && (!expected.haveHash || ParseSha256Text(run.transfer, expected.sha256));
+    if (run.keys.count && !(expected.haveSize && expected.haveHash))
+        good = false;
+    if (!good)
+        FailWith(run, IDS_FAILED_VERIFY);
+    return good;
+}
+
 static void OpenArchive(UpdateRun &run)
 {
     AdvanceStage(run.block, 28, 0);
+    if (!ReadArchiveExpectation(run))
+        return;
     if (!ReadUpdateInfoValue(run.filePath, workerArgs.infoSection, "APP_URL", run.transfer, run.transferSize)) {
         Fail(run);
         return;
@@ -170,6 +250,13 @@ static void CreateArchiveFile(UpdateRun &run)
     const char *name = ArchiveFileName(run.transfer);
     if (!IsPlainFileName(name) || !ComposeInWork(run, run.filePath, name)) {
         Fail(run);
+        return;
+    }
+    // When the length is known, a drive without room for it fails before a byte is written.
+    unsigned long long needed = run.expected.haveSize ? run.expected.size : AnnouncedLength(run.request);
+    ULARGE_INTEGER available;
+    if (needed && GetDiskFreeSpaceExA(run.workPath, &available, 0, 0) && available.QuadPart < needed) {
+        FailWith(run, IDS_FAILED_DISK_SPACE);
         return;
     }
     CreateStageFile(run);
@@ -283,7 +370,7 @@ static void RunStage(UpdateRun &run)
             Fail(run);
         break;
     case STAGE_DOWNLOAD_INFO:
-        Download(run, 16, 8);
+        DownloadInfo(run);
         break;
     case STAGE_CHECK_INFO:
         CheckInfo(run);
@@ -301,7 +388,7 @@ static void RunStage(UpdateRun &run)
         AllocateStageBuffer(run, 38, ARCHIVE_BUFFER_CAP);
         break;
     case STAGE_DOWNLOAD_ARCHIVE:
-        Download(run, 42, 24);
+        DownloadArchive(run);
         break;
     case STAGE_EXTRACT:
         Extract(run);
@@ -331,6 +418,7 @@ int RunUpdate(StatusBlock *block)
     run.file = INVALID_HANDLE_VALUE;
     run.transferSize = 1024;
     block->result = 0;
+    block->failureMessage = 0;
 
     while (!ShouldStop(block))
         RunStage(run);

@@ -20,5 +20,6 @@ enum UpdateStage {
     STAGE_FINISH = 14,
 };
 
-// The string id of the final message for the stage that ended the run and the run's state.
-unsigned FinalMessageId(int lastStage, unsigned short state);
+// The string id of the final message for the stage that ended the run and the run's state. A failure that
+// carries a message of its own (`failureMessage`, not 0) shows that message instead of its stage's.
+unsigned FinalMessageId(int lastStage, unsigned short state, unsigned failureMessage = 0);

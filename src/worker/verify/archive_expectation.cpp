@@ -1,0 +1,25 @@
+// Reads the archive's promised size and digest; a value that is present but malformed is an error, never
+// taken as absent.
+#include "archive_expectation.h"
+#include "feed_signature.h"
+#include "../../common/text.h"
+
+bool ParseArchiveSize(const char *text, unsigned long long *size)
+{
+    unsigned length = TextLength(text);
+    if (length == 0 || length > 18)
+        return false;
+    unsigned long long value = 0;
+    for (unsigned i = 0; i < length; i++) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    *size = value;
+    return true;
+}
+
+bool ParseSha256Text(const char *text, unsigned char digest[32])
+{
+    return TextLength(text) == 64 && DecodeHex(text, 32, digest);
+}
