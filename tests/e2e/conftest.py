@@ -12,6 +12,7 @@ import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
 import harness  # noqa: E402
+import test_ca  # noqa: E402
 
 WINDOW_DRIVER = harness.DIST / "window_driver.exe"
 
@@ -195,8 +196,62 @@ def fault_server(web_root, nginx, tmp_path_factory):
         server.stop()
 
 
+@pytest.fixture(scope="session")
+def test_certificates(tmp_path_factory):
+    """The session's test authorities and their localhost server certificates (tests/support/test_ca.py)."""
+    return test_ca.make_test_certificates(tmp_path_factory.mktemp("certificates"))
+
+
+@pytest.fixture(scope="session")
+def trusted_root(wine_env, test_certificates):
+    """The trusted test authority in the prefix's root store for the session, and out of it afterwards."""
+    der = test_certificates.trusted.ca_der
+    harness.trust_test_root(wine_env, der)
+    try:
+        yield der
+    finally:
+        harness.untrust_test_root(wine_env, der)
+
+
+@pytest.fixture(scope="session")
+def tls_nginx(web_root, nginx, trusted_root, test_certificates, tmp_path_factory):
+    """nginx with TLS on https://localhost:PORT/, serving web_root with the trusted authority's certificate;
+    its /to-http/<name> redirects to the same name on the plain nginx."""
+    server = harness.Nginx(web_root, tmp_path_factory.mktemp("nginx_tls"), tls=test_certificates.trusted.tls,
+                           plain_base=nginx.url("")).start()
+    try:
+        yield server
+    finally:
+        server.stop()
+
+
+@pytest.fixture(scope="session")
+def untrusted_nginx(web_root, test_certificates, tmp_path_factory):
+    """nginx with TLS serving web_root with a certificate of the authority that the prefix does not trust."""
+    server = harness.Nginx(web_root, tmp_path_factory.mktemp("nginx_untrusted"),
+                           tls=test_certificates.untrusted.tls).start()
+    try:
+        yield server
+    finally:
+        server.stop()
+
+
+def requests_below(server, prefix):
+    """(path after prefix, status) of each request line of server's log whose path starts with prefix."""
+    found = []
+    for line in server.requests():
+        parts = line.split()
+        if len(parts) >= 4 and parts[1].startswith(prefix):
+            found.append((parts[1][len(prefix):], int(parts[3])))
+    return found
+
+
 class Served:
-    """One test's folder below web_root, its URLs on both servers, and the requests that reached it."""
+    """One test's folder below web_root, its URLs on both servers, and the requests that reached it. The
+    served_tls fixture adds the HTTPS servers."""
+
+    tls = None
+    untrusted = None
 
     def __init__(self, folder, nginx_server, fault):
         self.folder = folder
@@ -218,12 +273,25 @@ class Served:
 
     def requests(self):
         """nginx's request lines for this folder, as (path, status)."""
-        found = []
-        for line in self.nginx.requests():
-            parts = line.split()
-            if len(parts) >= 4 and parts[1].startswith(f"/{self.name}/"):
-                found.append((parts[1][len(self.name) + 2:], int(parts[3])))
-        return found
+        return requests_below(self.nginx, f"/{self.name}/")
+
+    def tls_url(self, name):
+        return self.tls.url(f"{self.name}/{name}")
+
+    def untrusted_url(self, name):
+        return self.untrusted.url(f"{self.name}/{name}")
+
+    def to_http_url(self, name):
+        """An https URL that the TLS server redirects to the same file on the plain nginx."""
+        return self.tls.url(f"to-http/{self.name}/{name}")
+
+    def tls_requests(self):
+        """The TLS server's request lines for this folder, as (path, status); redirects under to-http/."""
+        return requests_below(self.tls, f"/{self.name}/") + \
+            [("to-http/" + path, status) for path, status in requests_below(self.tls, f"/to-http/{self.name}/")]
+
+    def untrusted_requests(self):
+        return requests_below(self.untrusted, f"/{self.name}/")
 
     def fault_requests(self):
         return [line.split()[1] for line in self.fault.requests()
@@ -237,3 +305,11 @@ def served(web_root, nginx, fault_server):
     folder.mkdir()
     yield Served(folder, nginx, fault_server)
     shutil.rmtree(folder, ignore_errors=True)
+
+
+@pytest.fixture
+def served_tls(served, tls_nginx, untrusted_nginx):
+    """served, with its URLs on the trusted and the untrusted HTTPS servers too."""
+    served.tls = tls_nginx
+    served.untrusted = untrusted_nginx
+    return served

@@ -83,7 +83,12 @@ class Updater:
         self.folder.mkdir(parents=True)
         self.exe = self.folder / "run_update_driver.exe"
         shutil.copyfile(DRIVER, self.exe)
+        # The worker reads the publisher's keys from the launcher that started it.
+        self.use_launcher(KOVREL)
         self.runs = []
+
+    def use_launcher(self, launcher):
+        shutil.copyfile(launcher, self.folder / "Kovrel.exe")
 
     @property
     def work(self):

@@ -13,6 +13,8 @@ Binds 127.0.0.1 on a free port and writes the port to FILE. The first path segme
     /chunked/<name>           Transfer-Encoding: chunked
     /status/<code>            an HTML error page with that status
     /redirect/<name>          302 to --redirect-base/<name> when given, else to /file/<name>
+    /endless/<name>           the file without a length, then zeros until the client goes away (or 120 s)
+    /loop/<name>              302 back to /loop/<name>, for ever
 Each request line is logged (one line, flushed) to --log or standard output, so tests can see what was asked.
 """
 import argparse
@@ -86,8 +88,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             self.close_connection = True
             return
+        if kind == "loop":
+            hop = int(query.get("hop", ["0"])[0]) + 1
+            self.send_response(302)
+            self.send_header("Location", f"/loop/{name}?hop={hop}")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         body = self.body_of(name)
-        if body is None or kind not in ("file", "nolength", "short", "stall", "slow", "chunked"):
+        if body is None or kind not in ("file", "nolength", "short", "stall", "slow", "chunked", "endless"):
             self.send_status_page(404)
             return
         head_only = self.command == "HEAD"
@@ -118,6 +127,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                         self.wfile.write(body[at:at + 32768])
                         self.wfile.flush()
                         time.sleep(0.05)
+            elif kind == "endless":
+                self.start_body()
+                if not head_only:
+                    self.wfile.write(body)
+                    zeros = bytes(65536)
+                    deadline = time.monotonic() + 120
+                    while time.monotonic() < deadline and not self.server.stopping.is_set():
+                        self.wfile.write(zeros)
             elif kind == "stall":
                 after = int(query.get("after", [str(len(body) // 2)])[0])
                 self.start_body(len(body))

@@ -3,18 +3,21 @@
 Everything here is started by the test run and stopped by it again. `Session` is used by the test runner
 (which shares one display and wineserver between CTest and pytest) and by pytest alone.
 """
+import hashlib
 import os
 import shutil
 import socket
+import struct
 import subprocess
 import sys
 import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
-BUILD = ROOT / "build" / "win64"
+# Both can point elsewhere, so that a second run works beside the main one on its own build and prefix.
+BUILD = Path(os.environ.get("KOVREL_BUILD") or ROOT / "build" / "win64")
 DIST = BUILD / "dist"
-PREFIX = BUILD / "wineprefix"
+PREFIX = Path(os.environ.get("KOVREL_WINEPREFIX") or BUILD / "wineprefix")
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver64"
 MUTEX_NAME = "Kovrel_check_period_mutex"
@@ -181,15 +184,36 @@ class LoopbackServer:
 
 class Nginx(LoopbackServer):
     """Debian's nginx on a free loopback port, serving `root`; its pid, logs and temp folders live in `folder`.
-    The access log has one line per request: `<request line> <status> <bytes sent>`."""
+    The access log has one line per request: `<request line> <status> <bytes sent>`.
+
+    With tls=(certificate PEM, key PEM) it speaks HTTPS and its URLs name localhost, which the certificate
+    names (Wine's name check refuses 127.0.0.1 there); its /to-http/<path> then answers 302 to
+    `plain_base` + <path>, when given."""
 
     TEMPLATE = ROOT / "tests" / "e2e" / "nginx.conf.template"
+    TLS_TEMPLATE = ROOT / "tests" / "e2e" / "nginx_tls.conf.template"
 
-    def __init__(self, root, folder):
+    def __init__(self, root, folder, tls=None, plain_base=None):
         self.root = Path(root)
         self.folder = Path(folder)
+        self.tls = tls
+        self.plain_base = plain_base
         self.process = None
         self.port = None
+
+    def url(self, path):
+        if not self.tls:
+            return super().url(path)
+        return f"https://localhost:{self.port}/{path.lstrip('/')}"
+
+    def configuration(self):
+        text = (self.TLS_TEMPLATE if self.tls else self.TEMPLATE).read_text()
+        if self.tls:
+            to_http = f"rewrite ^/to-http/(.*)$ {self.plain_base}$1 redirect;" if self.plain_base else "return 404;"
+            text = (text.replace("@CERT@", str(Path(self.tls[0]).resolve()))
+                    .replace("@KEY@", str(Path(self.tls[1]).resolve())).replace("@TO_HTTP@", to_http))
+        return text.replace("@PREFIX@", str(self.folder)).replace("@ROOT@", str(self.root)) \
+            .replace("@PORT@", str(self.port))
 
     def start(self, attempts=5):
         self.folder.mkdir(parents=True, exist_ok=True)
@@ -197,8 +221,7 @@ class Nginx(LoopbackServer):
         for _ in range(attempts):
             self.port = free_loopback_port()
             conf = self.folder / "nginx.conf"
-            conf.write_text(self.TEMPLATE.read_text().replace("@PREFIX@", str(self.folder))
-                            .replace("@ROOT@", str(self.root)).replace("@PORT@", str(self.port)))
+            conf.write_text(self.configuration())
             self.process = subprocess.Popen(
                 ["/usr/sbin/nginx", "-p", str(self.folder), "-c", str(conf), "-g", "daemon off;"],
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -259,6 +282,30 @@ class FaultServer(LoopbackServer):
     def requests(self):
         return self.log_lines(self.folder / "fault_requests.log")
 
+
+
+ROOT_STORE = "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates"
+
+
+def _root_store_key(der):
+    return ROOT_STORE + "\\" + hashlib.sha1(der).hexdigest().upper()
+
+
+def trust_test_root(env, der):
+    """Makes the certificate (DER) a trusted root of the test prefix only: a value in the prefix's machine
+    root store, where Wine's chain check looks. Writing it again replaces it. Wine adds the host's roots to
+    that store when a process starts; it leaves this one in place (seen across wineserver restarts)."""
+    # The stored form is a serialized certificate element: one property, CERT_CERT_PROP_ID (32), the DER.
+    blob = struct.pack("<III", 32, 1, len(der)) + der
+    subprocess.run([WINE, "reg", "add", _root_store_key(der), "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(),
+                    "/f"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=120, check=True)
+
+
+def untrust_test_root(env, der):
+    """Takes the certificate out of the prefix's root store again; nothing happens when it is not there."""
+    subprocess.run([WINE, "reg", "delete", _root_store_key(der), "/f"], env=env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=False)
 
 
 def read_environment_value(env, name):
