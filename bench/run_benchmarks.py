@@ -2,7 +2,8 @@
 """Benchmarks of the worker against baselines measured in the same run; each case is repeated and the
 median reported, as a ratio to its baseline.
 
-- download: the worker's download of a 100 MB archive from nginx on loopback, against curl to disk;
+- download: the worker's download of a 100 MB archive from nginx on loopback, against curl to disk, and the
+  same download checked against APP_SIZE and APP_SHA256, against the unchecked one;
 - copy: the copy stage on 2,000 files of 100 MB in all, against `cp -r` and against Wine's xcopy;
 - whole silent update (1 large file; 1,000 files; 10,000 small files) against curl + unzip + cp;
 - the sizes of the 32-bit Kovrel.exe and Kovrelw.exe.
@@ -62,6 +63,8 @@ class Bench:
         folder = Path(tempfile.mkdtemp(dir=harness.PREFIX / "drive_c", prefix="bench-driver-"))
         exe = folder / "run_update_driver.exe"
         shutil.copyfile(harness.DIST / "run_update_driver.exe", exe)
+        # The worker reads the publisher's keys (none here) from the launcher beside it.
+        shutil.copyfile(harness.DIST / "Kovrel.exe", folder / "Kovrel.exe")
         tail = folder / "tail.txt"
         options = " -s1" if silent else ""
         tail.write_text(f'"{harness.windows_path(folder / "Kovrel.exe")}" {info_url} "{app.windows_exe()}" '
@@ -86,13 +89,18 @@ class Bench:
         shutil.rmtree(folder, ignore_errors=True)
         return seen, final, total
 
-    def publish(self, name, files, extension="zip"):
+    def publish(self, name, files, extension="zip", checked=False):
         archive = self.web / f"{name}.{extension}"
         if extension == "zip":
             write_stored_zip(archive, files)
         else:
             archive.write_bytes(files)
-        (self.web / f"{name}.ini").write_bytes(sample_app.info_text(self.nginx.url(archive.name), "1.1"))
+        text = sample_app.info_text(self.nginx.url(archive.name), "1.1")
+        if checked:
+            import hashlib
+            data = archive.read_bytes()
+            text += f"APP_SIZE={len(data)}\r\nAPP_SHA256={hashlib.sha256(data).hexdigest()}\r\n".encode()
+        (self.web / f"{name}.ini").write_bytes(text)
         return self.nginx.url(f"{name}.ini"), archive
 
 
@@ -122,15 +130,20 @@ def main():
     scratch = Path(tempfile.mkdtemp(prefix="kovrel-bench-"))
     try:
         # Download: a 100 MB archive that no archiver handles, so the run ends right after the download.
-        info, archive = bench.publish("big", os.urandom(100 * MB), "exe")
-        worker, curl = [], []
+        big = os.urandom(100 * MB)
+        info, archive = bench.publish("big", big, "exe")
+        checked_info, _ = bench.publish("bigchecked", big, "exe", checked=True)
+        worker, checked, curl = [], [], []
         for _ in range(REPEAT):
-            app = sample_app.SampleApp().install()
-            seen, final, _ = bench.run_driver(info, app)
-            worker.append(seen["progress 66"] - seen["progress 42"])
-            app.remove()
+            for url, times in ((info, worker), (checked_info, checked)):
+                app = sample_app.SampleApp().install()
+                seen, final, _ = bench.run_driver(url, app)
+                times.append(seen["progress 66"] - seen["progress 42"])
+                app.remove()
             curl.append(timed(["curl", "-s", "-o", str(scratch / "big.exe"), nginx.url(archive.name)]))
         rows.append(("download 100 MB", median(worker), "curl -o", median(curl)))
+        rows.append(("download 100 MB, size and SHA-256 checked", median(checked), "unchecked download",
+                     median(worker)))
 
         # Copy: 2,000 files, 100 MB.
         files = tree_of(2000, 100 * MB)
