@@ -10,6 +10,8 @@ median reported, as a ratio to its baseline.
 
 The worker runs in-process through run_update_driver.exe (the update procedure with a recording window);
 its reports are timestamped as they arrive, so a stage's time is the time between its reports.
+
+    bench/run [download] [copy] [whole]      (default: all groups)
 """
 import os
 import shutil
@@ -121,7 +123,86 @@ def report(rows):
         print(f"{case:<44} {worker:9.2f} {baseline:<22} {base:8.2f} {worker / base:7.2f}")
 
 
+def bench_download(bench, nginx, scratch, rows):
+    """A 100 MB archive that no archiver handles, so the run ends right after the download."""
+    big = os.urandom(100 * MB)
+    info, archive = bench.publish("big", big, "exe")
+    checked_info, _ = bench.publish("bigchecked", big, "exe", checked=True)
+    worker, checked, curl = [], [], []
+    for _ in range(REPEAT):
+        for url, times in ((info, worker), (checked_info, checked)):
+            app = sample_app.SampleApp().install()
+            seen, final, _ = bench.run_driver(url, app)
+            times.append(seen["progress 66"] - seen["progress 42"])
+            app.remove()
+        curl.append(timed(["curl", "-s", "-o", str(scratch / "big.exe"), nginx.url(archive.name)]))
+    rows.append(("download 100 MB", median(worker), "curl -o", median(curl)))
+    rows.append(("download 100 MB, size and SHA-256 checked", median(checked), "unchecked download",
+                 median(worker)))
+
+
+def bench_copy(bench, nginx, scratch, rows):
+    """The copy stage on 2,000 files, 100 MB."""
+    files = tree_of(2000, 100 * MB)
+    info, archive = bench.publish("copy", files)
+    worker, cp, xcopy = [], [], []
+    source = scratch / "copy-src"
+    shutil.rmtree(source, ignore_errors=True)
+    subprocess.run(["unzip", "-q", "-o", str(archive), "-d", str(source)], check=True)
+    xcopy_source = harness.PREFIX / "drive_c" / "bench-xcopy-src"
+    shutil.rmtree(xcopy_source, ignore_errors=True)
+    shutil.copytree(source, xcopy_source)
+    for _ in range(REPEAT):
+        app = sample_app.SampleApp().install()
+        seen, final, total = bench.run_driver(info, app)
+        end = seen.get("finished", total)
+        worker.append(end - seen["progress 72"])
+        app.remove()
+        target = scratch / "copy-dst"
+        shutil.rmtree(target, ignore_errors=True)
+        cp.append(timed(["cp", "-r", str(source), str(target)]))
+        xcopy_target = harness.PREFIX / "drive_c" / "bench-xcopy-dst"
+        shutil.rmtree(xcopy_target, ignore_errors=True)
+        xcopy.append(timed([harness.WINE, "xcopy", "/E", "/I", "/Q", "/Y", harness.windows_path(xcopy_source),
+                            harness.windows_path(xcopy_target)], env=bench.env))
+    rows.append(("copy stage, 2,000 files, 100 MB", median(worker), "cp -r", median(cp)))
+    rows.append(("copy stage, 2,000 files, 100 MB", median(worker), "wine xcopy", median(xcopy)))
+    shutil.rmtree(xcopy_source, ignore_errors=True)
+
+
+def bench_whole(bench, nginx, scratch, rows):
+    """Whole silent updates."""
+    for label, count, total in (("1 large file", 1, 100 * MB), ("1,000 files", 1000, 50 * MB),
+                                ("10,000 small files", 10000, 20 * MB)):
+        files = tree_of(count, total)
+        info, archive = bench.publish(f"whole{count}", files)
+        worker, baseline = [], []
+        for _ in range(REPEAT):
+            app = sample_app.SampleApp().install()
+            _, final, elapsed = bench.run_driver(info, app, silent=True)
+            assert final and final.startswith("state 1 result 15"), final
+            worker.append(elapsed)
+            app.remove()
+            work = scratch / "whole"
+            shutil.rmtree(work, ignore_errors=True)
+            work.mkdir()
+            started = time.monotonic()
+            subprocess.run(["curl", "-s", "-o", str(work / "a.zip"), nginx.url(archive.name)], check=True)
+            subprocess.run(["unzip", "-q", "-o", str(work / "a.zip"), "-d", str(work / "Src")], check=True)
+            subprocess.run(["cp", "-r", str(work / "Src"), str(work / "App")], check=True)
+            baseline.append(time.monotonic() - started)
+        rows.append((f"silent update, {label}", median(worker), "curl + unzip + cp", median(baseline)))
+
+
+GROUPS = {"download": bench_download, "copy": bench_copy, "whole": bench_whole}
+
+
 def main():
+    chosen = sys.argv[1:] or list(GROUPS)
+    unknown = [name for name in chosen if name not in GROUPS]
+    if unknown:
+        print(f"unknown groups {unknown}; choose from {list(GROUPS)}", file=sys.stderr)
+        return 2
     session = harness.Session().start()
     web = Path(tempfile.mkdtemp(prefix="kovrel-bench-web-"))
     nginx = harness.Nginx(web, Path(tempfile.mkdtemp(prefix="kovrel-bench-nginx-"))).start()
@@ -129,71 +210,8 @@ def main():
     rows = []
     scratch = Path(tempfile.mkdtemp(prefix="kovrel-bench-"))
     try:
-        # Download: a 100 MB archive that no archiver handles, so the run ends right after the download.
-        big = os.urandom(100 * MB)
-        info, archive = bench.publish("big", big, "exe")
-        checked_info, _ = bench.publish("bigchecked", big, "exe", checked=True)
-        worker, checked, curl = [], [], []
-        for _ in range(REPEAT):
-            for url, times in ((info, worker), (checked_info, checked)):
-                app = sample_app.SampleApp().install()
-                seen, final, _ = bench.run_driver(url, app)
-                times.append(seen["progress 66"] - seen["progress 42"])
-                app.remove()
-            curl.append(timed(["curl", "-s", "-o", str(scratch / "big.exe"), nginx.url(archive.name)]))
-        rows.append(("download 100 MB", median(worker), "curl -o", median(curl)))
-        rows.append(("download 100 MB, size and SHA-256 checked", median(checked), "unchecked download",
-                     median(worker)))
-
-        # Copy: 2,000 files, 100 MB.
-        files = tree_of(2000, 100 * MB)
-        info, archive = bench.publish("copy", files)
-        worker, cp, xcopy = [], [], []
-        source = scratch / "copy-src"
-        shutil.rmtree(source, ignore_errors=True)
-        subprocess.run(["unzip", "-q", "-o", str(archive), "-d", str(source)], check=True)
-        xcopy_source = harness.PREFIX / "drive_c" / "bench-xcopy-src"
-        shutil.rmtree(xcopy_source, ignore_errors=True)
-        shutil.copytree(source, xcopy_source)
-        for _ in range(REPEAT):
-            app = sample_app.SampleApp().install()
-            seen, final, total = bench.run_driver(info, app)
-            end = seen.get("finished", total)
-            worker.append(end - seen["progress 72"])
-            app.remove()
-            target = scratch / "copy-dst"
-            shutil.rmtree(target, ignore_errors=True)
-            cp.append(timed(["cp", "-r", str(source), str(target)]))
-            xcopy_target = harness.PREFIX / "drive_c" / "bench-xcopy-dst"
-            shutil.rmtree(xcopy_target, ignore_errors=True)
-            xcopy.append(timed([harness.WINE, "xcopy", "/E", "/I", "/Q", "/Y", harness.windows_path(xcopy_source),
-                                harness.windows_path(xcopy_target)], env=bench.env))
-        rows.append(("copy stage, 2,000 files, 100 MB", median(worker), "cp -r", median(cp)))
-        rows.append(("copy stage, 2,000 files, 100 MB", median(worker), "wine xcopy", median(xcopy)))
-        shutil.rmtree(xcopy_source, ignore_errors=True)
-
-        # Whole silent updates.
-        for label, count, total in (("1 large file", 1, 100 * MB), ("1,000 files", 1000, 50 * MB),
-                                    ("10,000 small files", 10000, 20 * MB)):
-            files = tree_of(count, total)
-            info, archive = bench.publish(f"whole{count}", files)
-            worker, baseline = [], []
-            for _ in range(REPEAT):
-                app = sample_app.SampleApp().install()
-                _, final, elapsed = bench.run_driver(info, app, silent=True)
-                assert final and final.startswith("state 1 result 15"), final
-                worker.append(elapsed)
-                app.remove()
-                work = scratch / "whole"
-                shutil.rmtree(work, ignore_errors=True)
-                work.mkdir()
-                started = time.monotonic()
-                subprocess.run(["curl", "-s", "-o", str(work / "a.zip"), nginx.url(archive.name)], check=True)
-                subprocess.run(["unzip", "-q", "-o", str(work / "a.zip"), "-d", str(work / "Src")], check=True)
-                subprocess.run(["cp", "-r", str(work / "Src"), str(work / "App")], check=True)
-                baseline.append(time.monotonic() - started)
-            rows.append((f"silent update, {label}", median(worker), "curl + unzip + cp", median(baseline)))
-
+        for name in chosen:
+            GROUPS[name](bench, nginx, scratch, rows)
         report(rows)
         print()
         for name in ("Kovrel.exe", "Kovrelw.exe"):

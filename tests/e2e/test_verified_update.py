@@ -14,6 +14,7 @@ import sample_app
 from test_update import (KOVREL, MSG_DOWNLOAD_ARCHIVE, MSG_DOWNLOAD_INFO, MSG_OPEN_INFO, MSG_UPDATED, RESULT_UPDATED,
                          STATE_DONE, STATE_FAILED, assert_unchanged, assert_updated, confirm_close)
 from test_update import app, updater  # noqa: F401 - fixtures shared with the update tests
+from test_update import silent_arguments, wait_for_cleanup
 
 PUBLISH = harness.ROOT / "scripts" / "publish"
 MSG_NOT_VERIFIED, MSG_DISK_SPACE = 30113, 30114
@@ -276,3 +277,25 @@ def test_redirect_loop_ends_after_ten_hops(updater, served):
     run_refused(updater, served, served.fault.url(f"loop/{served.name}/Kovrel.ini"), 2, MSG_OPEN_INFO)
     hops = [line for line in served.fault.requests() if f"/loop/{served.name}/" in line]
     assert 1 <= len(hops) <= 11, hops
+
+
+# --- through the real launcher ------------------------------------------------------------------------------
+
+@pytest.mark.parametrize("tampered", [False, True], ids=["signed", "tampered"])
+def test_keyed_launcher_beside_the_application(tampered, keys, launchers, kovrel, kovrel_temp, served, app):
+    """The launcher shipped in the application folder hands its keys to the worker it starts."""
+    launcher = app.folder / "Kovrel.exe"
+    launcher.write_bytes(launchers["first"].read_bytes())
+    info = signed_feed(served, keys)
+    if tampered:
+        rewrite(info, lambda line, body: line + body.replace(b"APP_VER=1.1", b"APP_VER=1.2"))
+    run = kovrel.start_launcher(launcher, silent_arguments(served.url("Kovrel.ini"), app))
+    if not tampered:
+        confirm_close(kovrel)
+    assert run.exit_code() == 0
+    wait_for_cleanup(kovrel, kovrel_temp)
+    # The worker has ended: a refused run never showed the confirmation and changed nothing.
+    expected = dict(sample_app.version_1_1() if not tampered else sample_app.VERSION_1_0,
+                    **{"Kovrel.exe": launchers["first"].read_bytes()})
+    assert sample_app.files_only(sample_app.tree(app.folder)) == expected
+    assert [path for path, _ in served.requests()] == (["Kovrel.ini"] if tampered else ["Kovrel.ini", "update.zip"])
