@@ -52,6 +52,7 @@ def test_launcher_strings_and_version_block():
         30000: "ミューテックス作成失敗。",
         30001: "コマンドラインが不正。",
         30002: "既に起動しています。",
+        30003: "一時フォルダを削除できませんでした：\n%s\n\n別の一時フォルダを使用します。",
         30050: "Kovrel",
     }
     version = resources[(16, 1, 1041)]
@@ -69,7 +70,7 @@ def test_launcher_strings_and_version_block():
 
 def test_worker_string_table_is_complete():
     strings = string_table(load(RELEASE / "Kovrelw.exe").resources())
-    expected_ids = (list(range(30000, 30005)) + list(range(30050, 30055)) + list(range(30100, 30115)) +
+    expected_ids = (list(range(30000, 30005)) + list(range(30050, 30055)) + list(range(30100, 30120)) +
                     list(range(30200, 30207)))
     assert sorted(strings) == expected_ids
     assert strings[30001] == "Kovrel の初期化に失敗しました。"
