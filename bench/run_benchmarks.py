@@ -133,7 +133,7 @@ def bench_download(bench, nginx, scratch, rows):
         for url, times in ((info, worker), (checked_info, checked)):
             app = sample_app.SampleApp().install()
             seen, final, _ = bench.run_driver(url, app)
-            times.append(seen["progress 66"] - seen["progress 42"])
+            times.append(seen["progress 66"] - seen["progress 38"])
             app.remove()
         curl.append(timed(["curl", "-s", "-o", str(scratch / "big.exe"), nginx.url(archive.name)]))
     rows.append(("download 100 MB", median(worker), "curl -o", median(curl)))

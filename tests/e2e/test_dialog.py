@@ -211,7 +211,7 @@ def slow_update(served):
 
 def test_abort_declined_lets_the_update_finish(installed, kovrel, kovrel_temp, served):
     start_dialog(kovrel, installed, slow_update(served))
-    confirm_close(kovrel)
+    # During the download, before the close confirmation.
     running = view(kovrel)
     assert running.button() == BUTTON_ABORT
     screenshot(kovrel, "dialog-running")
@@ -220,6 +220,7 @@ def test_abort_declined_lets_the_update_finish(installed, kovrel, kovrel_temp, s
     assert box.text() == CONFIRM_ABORT
     aborting = view(kovrel)
     assert aborting.button() == BUTTON_ABORTING, "the button keeps its text until the end"
+    confirm_close(kovrel)
     screenshot(kovrel, "dialog-aborting")
     wait_for_button(kovrel, BUTTON_CLOSE)
     close_dialog(kovrel, kovrel_temp)
@@ -228,7 +229,6 @@ def test_abort_declined_lets_the_update_finish(installed, kovrel, kovrel_temp, s
 
 def test_escape_and_confirmed_abort_leave_the_application_untouched(installed, kovrel, kovrel_temp, served):
     start_dialog(kovrel, installed, slow_update(served))
-    confirm_close(kovrel)
     view(kovrel)
     kovrel.driver("escape", DEFAULT_CAPTION)
     box = kovrel.press("確認", "6", 60000)

@@ -30,8 +30,9 @@ MSG_OPEN_ARCHIVE, MSG_DOWNLOAD_ARCHIVE, MSG_EXTRACT, MSG_REPLACE = 30107, 30108,
 CONFIRM_CLOSE = ("これからアップデートを行います。\n『 アップデートを行うアプリケーションを終了させた後 』\n"
                  "に「OK」ボタンを押してください。")
 CONFIRM_ABORT = "アップデートを中断してもよろしいですか？"
+# The archive is downloaded and unpacked before the user is asked to close the application.
 STATUS_TEXTS = ["インターネットに接続中...", "初期化処理中...", "アップデート情報を取得中...",
-                "アップデート情報をチェック中...", "アプリケーションの終了待ち中...", "ファイルを解凍中...",
+                "アップデート情報をチェック中...", "ファイルを解凍中...", "アプリケーションの終了待ち中...",
                 "ファイルを更新中..."]
 
 
@@ -130,7 +131,7 @@ def updater(wine_env, app, tmp_path, kovrel):
 def publish(served, archive_name="update.zip", archive_url=None, version="1.1", files=None, kind="zip"):
     """Puts the 1.1 archive and an information file pointing at it into the test's served folder; returns
     the information file's URL."""
-    files = files or sample_app.ARCHIVE_1_1
+    files = sample_app.ARCHIVE_1_1 if files is None else files
     writer = sample_app.write_tar_gz if kind == "tar.gz" else sample_app.write_zip
     writer(served.folder / archive_name, files)
     url = archive_url if archive_url is not None else served.url(archive_name)
@@ -262,28 +263,54 @@ def test_failure_before_the_confirmation(label, updater, served, app):
     assert_unchanged(app)
 
 
+def test_a_slow_answer_at_the_box_loses_nothing(updater, served, app, kovrel):
+    """The archive is fetched and unpacked before the question, so no request waits on the user."""
+    run = updater.start(publish(served))
+    box = kovrel.show("Kovrel", 60000)
+    assert box.text() == CONFIRM_CLOSE
+    archive_size = (served.folder / "update.zip").stat().st_size
+    assert ("update.zip", 200) in served.requests(), "the archive was downloaded before the question"
+    assert any(line.split()[-1] == str(archive_size) for line in served.nginx.requests() if "update.zip" in line)
+    assert_unchanged(app)
+    time.sleep(90)  # the user takes their time: this wait is the case under test, not a synchronisation
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
+    assert_updated(app)
+
+
 def test_cancel_in_the_confirmation_box(updater, served, app, kovrel):
     run = updater.start(publish(served))
     confirm_close(kovrel, "2")
     outcome = run.finish()
-    assert (outcome.state, outcome.result, outcome.message) == (STATE_ABORTED, 10, MSG_ABORTED), outcome
-    assert not (updater.work / "Src").exists()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_ABORTED, 13, MSG_ABORTED), outcome
+    assert files_only(tree(updater.work / "Src")) == sample_app.ARCHIVE_1_1, "unpacked before the question"
     assert_unchanged(app)
 
 
 def test_archive_body_cut_short(updater, served, app, kovrel):
-    run = updater.start(publish(served, archive_url=served.fault_url("short", "update.zip")))
-    confirm_close(kovrel)
-    outcome = run.finish()
-    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 12, MSG_DOWNLOAD_ARCHIVE), outcome
+    # A bad download ends the run before the user is asked anything.
+    outcome = updater.start(publish(served, archive_url=served.fault_url("short", "update.zip"))).finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 11, MSG_DOWNLOAD_ARCHIVE), outcome
+    assert_unchanged(app)
+
+
+def test_content_encoded_archive_is_refused(updater, served, app):
+    """A server that compresses the archive on the way sends bytes that are not the published file."""
+    outcome = updater.start(publish(served, archive_url=served.fault_url("gzip", "update.zip"))).finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 11, MSG_DOWNLOAD_ARCHIVE), outcome
+    assert_unchanged(app)
+
+
+def test_archive_that_unpacks_to_nothing_is_an_unpack_failure(updater, served, app):
+    outcome = updater.start(publish(served, files={})).finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 12, MSG_EXTRACT), outcome
     assert_unchanged(app)
 
 
 def test_no_archiver_for_the_extension(updater, served, app, kovrel):
-    run = updater.start(publish(served, "update.exe"))
-    confirm_close(kovrel)
-    outcome = run.finish()
-    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 13, MSG_EXTRACT), outcome
+    outcome = updater.start(publish(served, "update.exe")).finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 12, MSG_EXTRACT), outcome
     assert_unchanged(app)
 
 
@@ -293,9 +320,8 @@ def test_archiver_failure(code, state, message, updater, served, app, kovrel, tm
     log = tmp_path / "archiver.log"
     run = updater.start(publish(served), extra_env={"KOVREL_STANDIN_FAIL": "99:" + code,
                                                     "KOVREL_STANDIN_LOG": harness.windows_path(log)})
-    confirm_close(kovrel)
     outcome = run.finish()
-    assert (outcome.state, outcome.result, outcome.message) == (state, 13, message), outcome
+    assert (outcome.state, outcome.result, outcome.message) == (state, 12, message), outcome
     calls = [line for line in log.read_bytes().split(b"\r\n") if line]
     # A failure is tried four times; a cancel by the user is final.
     assert len(calls) == (1 if code == "0x8020" else 4), calls
@@ -332,11 +358,11 @@ def big_archive_files():
 def test_abort_declined_during_the_download(updater, served, app, kovrel):
     files = big_archive_files()
     info = publish(served, archive_url=served.fault_url("slow", "update.zip"), files=files)
-    # The first report of the download's own progress (above the stage's start, 42) asks for the abort.
-    run = updater.start(info, extra_env={"KOVREL_DRIVER_ABORT_AT": "43"})
-    confirm_close(kovrel)
+    # The first report of the download's own progress (above the stage's start, 38) asks for the abort.
+    run = updater.start(info, extra_env={"KOVREL_DRIVER_ABORT_AT": "39"})
     box = kovrel.press("確認", "7", 120000)
     assert box.text() == CONFIRM_ABORT
+    confirm_close(kovrel)
     outcome = run.finish()
     assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
     assert_updated(app, {"big.bin": files["big.bin"]})
@@ -344,12 +370,11 @@ def test_abort_declined_during_the_download(updater, served, app, kovrel):
 
 def test_abort_confirmed_during_a_stalled_download(updater, served, app, kovrel):
     info = publish(served, archive_url=served.fault_url("stall", "update.zip"), files=big_archive_files())
-    run = updater.start(info, extra_env={"KOVREL_DRIVER_ABORT_AT": "43"})
-    confirm_close(kovrel)
+    run = updater.start(info, extra_env={"KOVREL_DRIVER_ABORT_AT": "39"})
     box = kovrel.press("確認", "6", 120000)
     assert box.text() == CONFIRM_ABORT
     outcome = run.finish()
-    assert (outcome.state, outcome.result, outcome.message) == (STATE_ABORTED, 12, MSG_ABORTED), outcome
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_ABORTED, 11, MSG_ABORTED), outcome
     assert_unchanged(app)
 
 

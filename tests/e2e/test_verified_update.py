@@ -19,7 +19,7 @@ from test_update import silent_arguments, wait_for_cleanup
 PUBLISH = harness.ROOT / "scripts" / "publish"
 MSG_NOT_VERIFIED, MSG_DISK_SPACE = 30113, 30114
 # The result (stage that ended the run + 1) of a refused information file and of a refused archive section.
-REFUSED_FEED, REFUSED_SECTION, REFUSED_ARCHIVE = 7, 8, 12
+REFUSED_FEED, REFUSED_SECTION, REFUSED_ARCHIVE = 7, 8, 11
 NOT_VERIFIED_TEXT = ("異常終了：\n\nアップデートを検証できませんでした。\n署名またはファイルの内容が正しくありません。\n"
                      "アプリケーションは変更されていません。")
 
@@ -191,9 +191,8 @@ def test_swapped_archive_is_refused_and_deleted(keys, launchers, updater, served
     data = bytearray(archive.read_bytes())
     data[len(data) // 2] ^= 0xFF
     archive.write_bytes(bytes(data))
-    run = updater.start(served.url("Kovrel.ini"))
-    confirm_close(kovrel)
-    outcome = run.finish()
+    # A refused archive ends the run before the user is asked to close the application.
+    outcome = updater.start(served.url("Kovrel.ini")).finish()
     assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, REFUSED_ARCHIVE, MSG_NOT_VERIFIED), \
         outcome
     assert not (updater.work / "update.zip").exists(), "a refused archive is deleted"
@@ -204,9 +203,7 @@ def test_swapped_archive_is_refused_and_deleted(keys, launchers, updater, served
 def test_endless_archive_body_stops_at_the_promised_size(keys, launchers, updater, served, kovrel):
     updater.use_launcher(launchers["first"])
     signed_feed(served, keys, archive_url=served.fault_url("endless", "update.zip"))
-    run = updater.start(served.url("Kovrel.ini"))
-    confirm_close(kovrel)
-    outcome = run.finish(timeout=120)
+    outcome = updater.start(served.url("Kovrel.ini")).finish(timeout=120)
     assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, REFUSED_ARCHIVE, MSG_NOT_VERIFIED), \
         outcome
     assert not (updater.work / "update.zip").exists()
@@ -248,9 +245,7 @@ def legacy_feed_with(served, **keys):
 def test_launcher_without_key_checks_the_archive_keys_when_given(updater, served, kovrel):
     info = legacy_feed_with(served, APP_SIZE=lambda data: len(data),
                             APP_SHA256=lambda data: hashlib.sha256(data + b"x").hexdigest())
-    run = updater.start(info)
-    confirm_close(kovrel)
-    outcome = run.finish()
+    outcome = updater.start(info).finish()
     assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, REFUSED_ARCHIVE, MSG_NOT_VERIFIED), \
         outcome
     assert_unchanged(updater.app)

@@ -15,6 +15,7 @@ Binds 127.0.0.1 on a free port and writes the port to FILE. The first path segme
     /redirect/<name>          302 to --redirect-base/<name> when given, else to /file/<name>
     /endless/<name>           the file without a length, then zeros until the client goes away (or 120 s)
     /loop/<name>              302 back to /loop/<name>, for ever
+    /gzip/<name>              the file gzip-compressed, with Content-Encoding: gzip whatever the client asked
 Each request line is logged (one line, flushed) to --log or standard output, so tests can see what was asked.
 """
 import argparse
@@ -57,9 +58,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(body)
         self.close_connection = True
 
-    def start_body(self, length=None, chunked=False):
+    def start_body(self, length=None, chunked=False, encoding=None):
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
+        if encoding:
+            self.send_header("Content-Encoding", encoding)
         if length is not None:
             self.send_header("Content-Length", str(length))
         if chunked:
@@ -96,7 +99,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             return
         body = self.body_of(name)
-        if body is None or kind not in ("file", "nolength", "short", "stall", "slow", "chunked", "endless"):
+        if body is None or kind not in ("file", "nolength", "short", "stall", "slow", "chunked", "endless", "gzip"):
             self.send_status_page(404)
             return
         head_only = self.command == "HEAD"
@@ -127,6 +130,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                         self.wfile.write(body[at:at + 32768])
                         self.wfile.flush()
                         time.sleep(0.05)
+            elif kind == "gzip":
+                import gzip
+                packed = gzip.compress(body)
+                self.start_body(len(packed), encoding="gzip")
+                if not head_only:
+                    self.wfile.write(packed)
             elif kind == "endless":
                 self.start_body()
                 if not head_only:

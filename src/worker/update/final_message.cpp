@@ -6,9 +6,10 @@ static const unsigned MESSAGE_ABORTED = 30100;
 static const unsigned MESSAGE_INTERNAL = 30111;
 static const unsigned MESSAGE_UPDATED = 30112;
 
-// Failure messages of stages 0 to 13. Stage 9 only ends by a cancel, which is reported as an abort.
+// Failure messages of stages 0 to 13. Stage 12, the close confirmation, only ends by a cancel, which is
+// reported as an abort.
 static const unsigned FAILURE_MESSAGES[] = {30101, 30102, 30103, 30104, 30105, 30105, 30106,
-                                            30107, 30108, 30111, 30103, 30108, 30109, 30110};
+                                            30107, 30108, 30103, 30108, 30109, 30111, 30110};
 
 unsigned FinalMessageId(int lastStage, unsigned short state, unsigned failureMessage)
 {

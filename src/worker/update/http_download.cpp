@@ -196,6 +196,17 @@ static bool StopRequested(StatusBlock *block)
     return false;
 }
 
+// A body the server encoded (gzip, deflate...) is not the file that was published; it is refused rather
+// than stored as if it were.
+static bool ContentEncoded(HINTERNET request)
+{
+    char encoding[32];
+    DWORD size = sizeof encoding;
+    if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_ENCODING, encoding, &size, 0))
+        return lstrcmpiA(encoding, "identity") != 0;
+    return GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+}
+
 // Waits for the chunk being read. False when the download is given up first: stopped, or stalled.
 static bool WaitForChunk(PendingRead *read, StatusBlock *block, DWORD lastByte, DownloadOutcome *outcome)
 {
@@ -225,7 +236,7 @@ DownloadOutcome DownloadToFile(HINTERNET request, HANDLE file, char **buffer, un
     // An announced length beyond the limit fails before a byte is read.
     if (announced > rules->maxBytes)
         outcome = DOWNLOAD_TOO_LONG;
-    else
+    else if (!ContentEncoded(request))
         read = StartReader(request, *buffer, size, &thread);
     if (!read) {
         if (block->state == STATE_RUNNING)

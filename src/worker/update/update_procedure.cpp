@@ -157,7 +157,7 @@ static void DownloadArchive(UpdateRun &run)
     Sha256Init(&run.archiveHash);
     DownloadRules rules = {expected.haveSize ? expected.size : ARCHIVE_LIMIT, expected.haveSize,
                            expected.haveHash ? &run.archiveHash : 0};
-    DownloadOutcome outcome = Download(run, 42, 24, rules);
+    DownloadOutcome outcome = Download(run, 38, 26, rules);
     bool intact = outcome == DOWNLOAD_COMPLETE;
     if (outcome == DOWNLOAD_TOO_LONG && expected.haveSize)
         FailWith(run, IDS_FAILED_VERIFY);
@@ -264,7 +264,7 @@ static void CreateArchiveFile(UpdateRun &run)
 
 static void ConfirmClose(UpdateRun &run)
 {
-    AdvanceStage(run.block, 36, IDS_STATUS_WAITING_FOR_APP);
+    AdvanceStage(run.block, 70, IDS_STATUS_WAITING_FOR_APP);
     // Shown in silent mode too: this box is the whole wait for the application to close.
     if (ShowResourceMessage(run.block->dialogWindow, IDS_CONFIRM_CLOSE_APP, IDS_WORKER_CAPTION,
                             MB_OKCANCEL | MB_ICONINFORMATION, false) != IDOK)
@@ -274,7 +274,9 @@ static void ConfirmClose(UpdateRun &run)
 static void Extract(UpdateRun &run)
 {
     AdvanceStage(run.block, 66, IDS_STATUS_EXTRACTING);
+    // Nothing of the network stays open while the user is asked to close the application.
     CloseOutputFile(run);
+    CloseRequest(run);
     ArchiverBinding binding;
     binding.Reset();
     int extracted = -1;
@@ -288,6 +290,9 @@ static void Extract(UpdateRun &run)
     }
     if (extracted != 0)
         run.block->state = extracted == ARCHIVER_CANCELLED ? STATE_ABORTED : STATE_FAILED;
+    // An archiver that reports success but unpacked nothing has not unpacked the update.
+    else if (CountFiles(run.extractPath) == 0)
+        Fail(run);
 }
 
 // Cuts appPath after its last separator, in place: what is left is the application folder.
@@ -385,7 +390,7 @@ static void RunStage(UpdateRun &run)
         ConfirmClose(run);
         break;
     case STAGE_ALLOC_ARCHIVE_BUFFER:
-        AllocateStageBuffer(run, 38, ARCHIVE_BUFFER_CAP);
+        AllocateStageBuffer(run, 36, ARCHIVE_BUFFER_CAP);
         break;
     case STAGE_DOWNLOAD_ARCHIVE:
         DownloadArchive(run);

@@ -1,5 +1,7 @@
 // The stages of one update, in the order of their numbers. The stage counter of the status block names the
-// stage that runs next; after a run it holds the stage that ended it plus one.
+// stage that runs next; after a run it holds the stage that ended it plus one. The archive is downloaded,
+// checked and unpacked before the user is asked to close the application: a bad download never disturbs
+// them, and no request stays open while the question waits.
 #pragma once
 
 enum UpdateStage {
@@ -12,10 +14,10 @@ enum UpdateStage {
     STAGE_CHECK_INFO = 6,
     STAGE_OPEN_ARCHIVE = 7,
     STAGE_CREATE_ARCHIVE_FILE = 8,
-    STAGE_CONFIRM_CLOSE = 9,
-    STAGE_ALLOC_ARCHIVE_BUFFER = 10,
-    STAGE_DOWNLOAD_ARCHIVE = 11,
-    STAGE_EXTRACT = 12,
+    STAGE_ALLOC_ARCHIVE_BUFFER = 9,
+    STAGE_DOWNLOAD_ARCHIVE = 10,
+    STAGE_EXTRACT = 11,
+    STAGE_CONFIRM_CLOSE = 12,
     STAGE_REPLACE_FILES = 13,
     STAGE_FINISH = 14,
 };

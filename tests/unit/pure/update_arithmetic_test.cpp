@@ -9,11 +9,11 @@ TEST(FinalMessageId, ByStateAndStage)
 {
     EXPECT_EQ(30002u, FinalMessageId(15, 1)) << "up to date";
     EXPECT_EQ(30112u, FinalMessageId(14, 1)) << "updated";
-    EXPECT_EQ(30100u, FinalMessageId(9, 3)) << "cancel in the close confirmation";
-    EXPECT_EQ(30100u, FinalMessageId(11, 4)) << "confirmed abort request";
+    EXPECT_EQ(30100u, FinalMessageId(12, 3)) << "cancel in the close confirmation";
+    EXPECT_EQ(30100u, FinalMessageId(10, 4)) << "confirmed abort request";
     EXPECT_EQ(30100u, FinalMessageId(0, 7));
     const unsigned expected[] = {30101, 30102, 30103, 30104, 30105, 30105, 30106,
-                                 30107, 30108, 30111, 30103, 30108, 30109, 30110};
+                                 30107, 30108, 30103, 30108, 30109, 30111, 30110};
     for (int stage = 0; stage < 14; stage++) {
         EXPECT_EQ(expected[stage], FinalMessageId(stage, 2)) << "failed in stage " << stage;
         EXPECT_EQ(expected[stage], FinalMessageId(stage, 0)) << "running in stage " << stage;
