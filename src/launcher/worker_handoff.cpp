@@ -1,25 +1,46 @@
 // Worker extraction and hand-off.
 //
 // The worker runs from a private folder under the user's temporary directory, so that nothing in the
-// application folder is in use while the worker replaces it. Every failure here is silent: the folder is
-// removed again and the launcher ends.
+// application folder is in use while the worker replaces it. A folder that holds the journal of an
+// interrupted replacement is kept whole (its backup is what the worker puts back). A folder that cannot be
+// emptied or created is reported, and the next of a few fresh names is used, so that a leftover never stops
+// updates for good. Other failures are silent: the folder is removed again and the launcher ends.
 #include "worker_handoff.h"
 #include <shellapi.h>
 #include "launcher_command_line.h"
 #include "launcher_resources.h"
+#include "../common/formatted_message.h"
+#include "../common/path_exists.h"
 #include "../common/text.h"
 #include "../common/text_buffer.h"
 #include "../common/tree_removal.h"
+#include "../common/work_layout.h"
 
-static const char TEMP_FOLDER_NAME[] = "Kovrel\\";
+static const char TEMP_FOLDER_NAME[] = "Kovrel";
 static const char WORKER_FILE_NAME[] = "Kovrelw.exe";
+// "Kovrel\", then "Kovrel1\" to "Kovrel9\".
+static const unsigned FOLDER_CANDIDATES = 10;
 
-bool GetKovrelTempFolder(char folder[MAX_PATH])
+static bool GetCandidateFolder(unsigned candidate, char folder[MAX_PATH])
 {
     DWORD length = GetTempPathA(MAX_PATH, folder);
     if (length == 0 || length >= MAX_PATH)
         return false;
-    return AppendText(folder, MAX_PATH, TEMP_FOLDER_NAME);
+    char digit[2] = {static_cast<char>('0' + candidate), 0};
+    return AppendText(folder, MAX_PATH, TEMP_FOLDER_NAME) && (candidate == 0 || AppendText(folder, MAX_PATH, digit)) &&
+           AppendText(folder, MAX_PATH, "\\");
+}
+
+bool GetKovrelTempFolder(char folder[MAX_PATH])
+{
+    return GetCandidateFolder(0, folder);
+}
+
+static bool HoldsJournal(const char *folder)
+{
+    char journal[MAX_PATH];
+    return CopyText(journal, MAX_PATH, folder) && AppendText(journal, MAX_PATH, WORK_FOLDER_NAME) &&
+           AppendText(journal, MAX_PATH, JOURNAL_FILE_NAME) && PathExists(journal, true);
 }
 
 bool ExtractWorker(HMODULE module, const char *destination)
@@ -71,18 +92,32 @@ static bool StartWorker(HMODULE module, const char *folder, const char *argument
 void RunNormalMode(HMODULE module, const char *arguments)
 {
     char folder[MAX_PATH];
-    if (!GetKovrelTempFolder(folder))
-        return;
-    // Nothing of an earlier run may survive, least of all a stale worker.
-    RemoveTree(folder, true);
-    if (CreateDirectoryA(folder, 0) && StartWorker(module, folder, arguments))
-        return; // the worker runs from the folder, which stays until the cleanup run
-    RemoveTree(folder, true);
+    // The worker undoes an interrupted replacement first, from the folder that holds its journal.
+    for (unsigned candidate = 0; candidate < FOLDER_CANDIDATES; candidate++)
+        if (GetCandidateFolder(candidate, folder) && HoldsJournal(folder)) {
+            StartWorker(module, folder, arguments);
+            return;
+        }
+    bool told = false;
+    for (unsigned candidate = 0; candidate < FOLDER_CANDIDATES; candidate++) {
+        // Nothing of an earlier run may survive, least of all a stale worker.
+        if (GetCandidateFolder(candidate, folder) && (!PathExists(folder, true) || RemoveTree(folder, true)) &&
+            CreateDirectoryA(folder, 0)) {
+            if (!StartWorker(module, folder, arguments))
+                RemoveTree(folder, true);
+            return; // the worker runs from the folder, which stays until the cleanup run
+        }
+        if (!told)
+            ShowFormattedMessage(module, 0, IDS_LAUNCHER_TEMP_FOLDER_FAILED, IDS_LAUNCHER_CAPTION,
+                                 GetCandidateFolder(candidate, folder) ? folder : "%TEMP%\\Kovrel\\", MB_ICONEXCLAMATION);
+        told = true;
+    }
 }
 
 void RunCleanupMode()
 {
     char folder[MAX_PATH];
-    if (GetKovrelTempFolder(folder))
-        RemoveTree(folder, true);
+    for (unsigned candidate = 0; candidate < FOLDER_CANDIDATES; candidate++)
+        if (GetCandidateFolder(candidate, folder) && PathExists(folder, false) && !HoldsJournal(folder))
+            RemoveTree(folder, true);
 }

@@ -5,10 +5,11 @@
 bool ExtractWorker(HMODULE module, const char *destination);
 
 // Normal mode: empties and recreates the temporary folder, writes the worker of `module` there and starts it
-// with the launcher's path and arguments. On any failure the folder is removed again. Reports nothing.
+// with the launcher's path and arguments. A folder holding a journal is kept as it is. A folder that cannot
+// be emptied or created is reported once and the next fresh name ("Kovrel1\" ...) is tried.
 void RunNormalMode(HMODULE module, const char *arguments);
 
-// Cleanup mode: deletes the temporary folder.
+// Cleanup mode: deletes the temporary folders, except one whose journal still needs its backup.
 void RunCleanupMode();
 
 // The temporary folder: the user's temporary directory followed by "Kovrel\". False when it cannot be had.

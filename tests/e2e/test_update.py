@@ -329,27 +329,6 @@ def test_archiver_failure(code, state, message, updater, served, app, kovrel, tm
     assert_unchanged(app)
 
 
-def test_locked_application_file_leaves_the_application_whole(updater, served, app, kovrel, wine_env):
-    holder = subprocess.Popen([harness.WINE, str(FILE_HOLDER), app.windows_exe()], env=wine_env,
-                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    try:
-        assert holder.stdout.readline().strip() == b"held"
-        run = updater.start(publish(served))
-        confirm_close(kovrel)
-        outcome = run.finish()
-    finally:
-        holder.stdin.close()
-        holder.wait(timeout=60)
-    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 14, MSG_REPLACE), outcome
-    # Files replaced before the locked one came back from Bup\, and what the update added is gone.
-    assert_unchanged(app)
-    backed_up = files_only(tree(updater.work / "Bup"))
-    assert set(backed_up) - {sample_app.APP_EXE}, "nothing was replaced before the locked file: no restore ran"
-    if sample_app.READ_ONLY in backed_up:
-        mode = (app.folder / sample_app.READ_ONLY).stat().st_mode
-        assert not mode & stat.S_IWUSR, "a restored read-only file is read-only again"
-
-
 def big_archive_files():
     rng = random.Random(1)
     return dict(sample_app.ARCHIVE_1_1, **{"big.bin": rng.randbytes(2 * 1024 * 1024)})

@@ -9,11 +9,15 @@
 //   state S result R message M          (last; M is the final message id)
 // With -s1 the run is silent: no window, RunUpdate on the main thread, only the last line. Environment:
 // KOVREL_DRIVER_ABORT_AT=P asks for an abort (as the dialog's cancel button does) at the first progress
-// report >= P. The work folder is next to this executable, so tests run a private copy of it.
+// report >= P. Once the copy has begun (the report of position 72), each report is one file copied:
+// KOVREL_DRIVER_LOCK_AFTER=K:PATH[|PATH...] opens the paths without sharing after file K ("locked"), and
+// KOVREL_DRIVER_HOLD_AFTER=K stops the update thread for good after file K ("holding"), for a test to kill
+// the process there. The work folder is next to this executable, so tests run a private copy of it.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "../../src/worker/startup/worker_command_line.h"
@@ -25,6 +29,10 @@
 static StatusBlock block;
 static long abortAt = -1;
 static bool abortRequested = false;
+static long filesCopied = -1; // -1 until the copy begins
+static long lockAfter = -1;
+static std::string lockPaths;
+static long holdAfter = -1;
 
 static std::string Convert(const std::string &bytes, UINT from, UINT to)
 {
@@ -62,6 +70,27 @@ static LRESULT CALLBACK RecordingProcedure(HWND window, UINT message, WPARAM wPa
         return DefWindowProcA(window, message, wParam, lParam);
     if (wParam == STATUS_PROGRESS) {
         PrintLine("progress " + std::to_string(static_cast<long>(lParam)));
+        if (filesCopied >= 0)
+            filesCopied++;
+        else if (lParam == 72)
+            filesCopied = 0;
+        if (filesCopied > 0 && filesCopied == lockAfter) {
+            size_t start = 0;
+            while (start <= lockPaths.size()) {
+                size_t end = lockPaths.find('|', start);
+                std::string path = lockPaths.substr(start, end == std::string::npos ? std::string::npos : end - start);
+                // Kept open until the process ends.
+                HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+                PrintLine(std::string(held == INVALID_HANDLE_VALUE ? "not locked " : "locked ") + path);
+                if (end == std::string::npos)
+                    break;
+                start = end + 1;
+            }
+        }
+        if (filesCopied > 0 && filesCopied == holdAfter) {
+            PrintLine("holding");
+            Sleep(INFINITE);
+        }
         if (abortAt >= 0 && !abortRequested && static_cast<long>(lParam) >= abortAt) {
             abortRequested = true;
             block.state = STATE_ABORT_REQUESTED;
@@ -116,6 +145,14 @@ int main(int argc, char **argv)
     const char *abortText = std::getenv("KOVREL_DRIVER_ABORT_AT");
     if (abortText && *abortText)
         abortAt = std::strtol(abortText, 0, 10);
+    const char *lockText = std::getenv("KOVREL_DRIVER_LOCK_AFTER");
+    if (lockText && std::strchr(lockText, ':')) {
+        lockAfter = std::strtol(lockText, 0, 10);
+        lockPaths = std::strchr(lockText, ':') + 1;
+    }
+    const char *holdText = std::getenv("KOVREL_DRIVER_HOLD_AFTER");
+    if (holdText && *holdText)
+        holdAfter = std::strtol(holdText, 0, 10);
 
     if (workerSettings.options & OPT_SILENT) {
         block.dialogWindow = 0;

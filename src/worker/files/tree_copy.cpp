@@ -1,16 +1,17 @@
 // Tree copy with backup.
 //
-// The copy only creates and overwrites, file by file. A file of the application may still be locked for a
-// moment by the application that is closing, so every copy and backup copy gets four tries, a little over a
-// second apart. Every composed path is checked against its 260-byte buffer: one that does not fit fails the
-// copy instead of being cut or written past the buffer.
+// The copy only creates and replaces, file by file. A replaced original is moved into the backup folder
+// (a rename on the same drive, so the backup is complete the moment it exists; a copy under a temporary name
+// otherwise), and the new file is written beside its target and renamed over it. With a journal, each
+// change is recorded before it is made. A file of the application may still be locked for a moment by the
+// application that is closing, so every step gets four tries, a little over a second apart. Every composed
+// path is checked against its 260-byte buffer: one that does not fit fails the copy instead of being cut.
 #include "tree_copy.h"
-#include "../../common/heap.h"
+#include "file_placement.h"
+#include "journal_format.h"
+#include "replace_journal.h"
 #include "../../common/path_exists.h"
 #include "../../common/text.h"
-
-static const int COPY_TRIES = 4;
-static const DWORD RETRY_SLEEP_MS = 1024;
 
 static bool IsDotEntry(const char *name)
 {
@@ -24,52 +25,24 @@ static bool Compose(TextBuffer &buffer, const char *a, const char *b, const char
            AppendText(buffer.text, buffer.capacity, c);
 }
 
-// `overwrites`: the destination existed. A new file gets the source's attributes from the copy itself; not
-// every implementation carries them over onto an existing file, and a restored read-only file must be
-// read-only again.
-static bool CopyWithRetries(const char *from, const char *to, bool overwrites)
+static bool Record(ReplaceJournal *journal, char kind, const char *relative)
 {
-    for (int attempt = 0; attempt < COPY_TRIES; attempt++) {
-        if (CopyFileA(from, to, FALSE)) {
-            DWORD attributes = overwrites ? GetFileAttributesA(from) : INVALID_FILE_ATTRIBUTES;
-            if (attributes != INVALID_FILE_ATTRIBUTES)
-                SetFileAttributesA(to, attributes);
-            return true;
-        }
-        Sleep(RETRY_SLEEP_MS);
-    }
-    return false;
+    return !journal || RecordInJournal(journal, kind, relative);
 }
 
-static bool RecordCreated(CreatedEntries &list, const char *path)
-{
-    unsigned length = TextLength(path) + 1;
-    if (list.used + length > list.capacity) {
-        unsigned capacity = list.capacity ? list.capacity * 2 : 4096;
-        while (capacity < list.used + length)
-            capacity *= 2;
-        char *grown = static_cast<char *>(AllocateBytes(capacity));
-        if (!grown)
-            return false;
-        if (list.paths)
-            CopyBytes(grown, list.paths, list.used);
-        FreeBytes(list.paths);
-        list.paths = grown;
-        list.capacity = capacity;
-    }
-    CopyBytes(list.paths + list.used, path, length);
-    list.used += length;
-    return true;
-}
-
-// Creates the folder unless a folder is there already; a folder it creates is recorded when `list` is given.
-static bool EnsureFolder(const char *folder, CreatedEntries *list)
+// Creates the folder unless a folder is there already; a folder it creates is recorded first.
+static bool EnsureFolder(const char *folder, ReplaceJournal *journal, const char *relative)
 {
     if (PathExists(folder, false))
         return true;
-    if (!CreateDirectoryA(folder, 0))
-        return false;
-    return !list || RecordCreated(*list, folder);
+    return Record(journal, JOURNAL_CREATED_FOLDER, relative) && CreateDirectoryA(folder, 0);
+}
+
+// Moves the original into the backup; on another drive it is copied under a temporary name and renamed,
+// so a backup file that exists is always complete.
+static bool BackUp(const char *original, const char *backup, char *part)
+{
+    return MoveOver(original, backup) || (GetLastError() == ERROR_NOT_SAME_DEVICE && PlaceCopy(original, backup, part));
 }
 
 bool CopyContext::Init()
@@ -77,10 +50,13 @@ bool CopyContext::Init()
     sourcePath = TextBuffer();
     destinationPath = TextBuffer();
     backupPath = TextBuffer();
+    partPath = TextBuffer();
+    relativeName = TextBuffer();
     progressCallback = 0;
     progressContext = 0;
-    created = CreatedEntries();
-    return sourcePath.Reserve(MAX_PATH) && destinationPath.Reserve(MAX_PATH) && backupPath.Reserve(MAX_PATH);
+    journal = 0;
+    return sourcePath.Reserve(MAX_PATH) && destinationPath.Reserve(MAX_PATH) && backupPath.Reserve(MAX_PATH) &&
+           partPath.Reserve(MAX_PATH) && relativeName.Reserve(MAX_PATH);
 }
 
 void CopyContext::Free()
@@ -88,8 +64,8 @@ void CopyContext::Free()
     sourcePath.Free();
     destinationPath.Free();
     backupPath.Free();
-    FreeBytes(created.paths);
-    created = CreatedEntries();
+    partPath.Free();
+    relativeName.Free();
 }
 
 bool CopyContext::CopyTree(const char *sourceRoot, const char *destinationRoot, const char *relativePath,
@@ -104,11 +80,12 @@ bool CopyContext::CopyTree(const char *sourceRoot, const char *destinationRoot, 
     HANDLE search = INVALID_HANDLE_VALUE;
     WIN32_FIND_DATAA entry;
 
-    if (!Compose(destinationPath, destinationRoot, relativePath, "") || !EnsureFolder(destinationPath.text, &created))
+    if (!Compose(destinationPath, destinationRoot, relativePath, "") ||
+        !EnsureFolder(destinationPath.text, relativePath[0] ? journal : 0, relativePath))
         goto done;
     if (backupRoot && !backupRoot[0])
         backupRoot = 0;
-    if (backupRoot && (!Compose(backupPath, backupRoot, relativePath, "") || !EnsureFolder(backupPath.text, 0)))
+    if (backupRoot && (!Compose(backupPath, backupRoot, relativePath, "") || !EnsureFolder(backupPath.text, 0, 0)))
         goto done;
     if (!Compose(sourcePath, sourceRoot, relativePath, "*.*"))
         goto done;
@@ -128,26 +105,29 @@ bool CopyContext::CopyTree(const char *sourceRoot, const char *destinationRoot, 
             }
             continue;
         }
-        if (!Compose(destinationPath, destinationRoot, relativePath, entry.cFileName)) {
+        if (!Compose(destinationPath, destinationRoot, relativePath, entry.cFileName) ||
+            !Compose(sourcePath, sourceRoot, relativePath, entry.cFileName) ||
+            !Compose(relativeName, relativePath, entry.cFileName, "")) {
             result = false;
             break;
         }
         bool existed = PathExists(destinationPath.text, true);
-        if (existed && backupRoot &&
-            (!Compose(backupPath, backupRoot, relativePath, entry.cFileName) ||
-             !CopyWithRetries(destinationPath.text, backupPath.text, false))) {
+        bool placed = false;
+        if (!existed)
+            placed = Record(journal, JOURNAL_CREATED_FILE, relativeName.text);
+        else if (!backupRoot)
+            placed = true;
+        else
+            // A backup file that is there already is not this original: the undo would put it back.
+            placed = Compose(backupPath, backupRoot, relativePath, entry.cFileName) &&
+                     !PathExists(backupPath.text, true) && Record(journal, JOURNAL_REPLACED_FILE, relativeName.text) &&
+                     BackUp(destinationPath.text, backupPath.text, partPath.text);
+        // A failed backup has left the original where it was; the new file is not copied then.
+        if (!placed) {
             result = false;
             break;
         }
-        if (!Compose(sourcePath, sourceRoot, relativePath, entry.cFileName) ||
-            (!existed && !RecordCreated(created, destinationPath.text))) {
-            result = false;
-            break;
-        }
-        // A read-only, hidden or system file could not be overwritten otherwise.
-        if (existed)
-            SetFileAttributesA(destinationPath.text, FILE_ATTRIBUTE_NORMAL);
-        bool copied = CopyWithRetries(sourcePath.text, destinationPath.text, existed);
+        bool copied = PlaceCopy(sourcePath.text, destinationPath.text, partPath.text);
         if (progressCallback && progressCallback(progressContext)) {
             result = false;
             break;
@@ -163,30 +143,6 @@ done:
         FindClose(search);
     nextRelative.Free();
     return result;
-}
-
-bool CopyContext::RemoveCreated()
-{
-    bool removed = true;
-    // Newest first: a folder's files go before the folder itself.
-    unsigned end = created.used;
-    while (end > 0) {
-        unsigned start = end - 1;
-        while (start > 0 && created.paths[start - 1])
-            start--;
-        const char *path = created.paths + start;
-        DWORD attributes = GetFileAttributesA(path);
-        if (attributes != INVALID_FILE_ATTRIBUTES) {
-            bool gone = (attributes & FILE_ATTRIBUTE_DIRECTORY)
-                            ? RemoveDirectoryA(path)
-                            : (SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL), DeleteFileA(path));
-            if (!gone)
-                removed = false;
-        }
-        end = start;
-    }
-    created.used = 0;
-    return removed;
 }
 
 static bool RelativeTreeFits(const char *sourceRoot, unsigned destinationLength, unsigned backupLength,
@@ -208,8 +164,9 @@ static bool RelativeTreeFits(const char *sourceRoot, unsigned destinationLength,
         bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (isFolder && IsDotEntry(entry.cFileName))
             continue;
-        // The longest composed path of the entry, with its trailing separator or the search pattern.
-        unsigned name = TextLength(entry.cFileName) + (isFolder ? 4 : 0);
+        // The longest composed path of the entry: a folder with its search pattern, a file with the
+        // temporary suffix of its copy.
+        unsigned name = TextLength(entry.cFileName) + (isFolder ? 4 : PART_SUFFIX_LENGTH);
         unsigned longest = destinationLength > backupLength ? destinationLength : backupLength;
         if (longest + relativeLength + name >= MAX_PATH ||
             TextLength(sourceRoot) + relativeLength + name >= MAX_PATH) {

@@ -14,6 +14,8 @@
 #include "update_info.h"
 #include "version_compare.h"
 #include "../archive/archiver_binding.h"
+#include "../files/replace_check.h"
+#include "../files/replace_journal.h"
 #include "../files/tree_copy.h"
 #include "../verify/archive_expectation.h"
 #include "../verify/launcher_keys.h"
@@ -22,15 +24,20 @@
 #include "../startup/worker_entry.h"
 #include "../startup/worker_message.h"
 #include "../startup/worker_settings.h"
+#include "../startup/work_folder.h"
 #include "../ui/worker_resources.h"
+#include "../../common/formatted_message.h"
 #include "../../common/heap.h"
 #include "../../common/multibyte_path.h"
 #include "../../common/path_exists.h"
 #include "../../common/text.h"
 #include "../../common/tree_removal.h"
+#include "../../common/work_layout.h"
 
 static const unsigned INFO_BUFFER_CAP = 4096;
 static const unsigned ARCHIVE_BUFFER_CAP = 409600;
+// How long a silent run waits for the application's files to be free before it gives up.
+static const DWORD IN_USE_WAIT_MS = 30000;
 // An archive whose size the information file does not promise may not grow past this.
 static const unsigned long long ARCHIVE_LIMIT = 2ull << 30;
 
@@ -84,19 +91,6 @@ static void FreeTransfer(UpdateRun &run)
 {
     FreeBytes(run.transfer);
     run.transfer = 0;
-}
-
-static bool ComposeWorkFolder(UpdateRun &run)
-{
-    char module[MAX_PATH];
-    DWORD length = GetModuleFileNameA(moduleInstance, module, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return false;
-    const char *separator = FindLastSeparator(module);
-    if (!separator)
-        return false;
-    module[separator - module] = 0;
-    return CopyText(run.workPath, MAX_PATH, module) && AppendText(run.workPath, MAX_PATH, "\\Work\\");
 }
 
 static bool ComposeInWork(UpdateRun &run, char *buffer, const char *name)
@@ -176,16 +170,39 @@ static void DownloadArchive(UpdateRun &run)
     }
 }
 
+// A replacement that a crash, a kill or a power cut interrupted is undone first, before anything of the
+// network is touched, so the application is whole again whatever else fails. One that cannot be completely
+// undone ends the run: no update may go over a mixed application, and the journal stays for the next start.
+static bool UndoInterruptedUpdate(UpdateRun &run)
+{
+    char journal[MAX_PATH];
+    if (!ComposeWorkPath(journal, JOURNAL_FILE_NAME))
+        return true;
+    UndoOutcome outcome = UndoJournal(journal, 0);
+    if (outcome == UNDO_INCOMPLETE) {
+        FailWith(run, IDS_FAILED_RESTORE);
+        return false;
+    }
+    if (outcome == UNDO_COMPLETE)
+        ShowResourceMessage(run.block->dialogWindow, IDS_INTERRUPTED_UPDATE_UNDONE, IDS_WORKER_CAPTION,
+                            MB_OK | MB_ICONINFORMATION, false);
+    return true;
+}
+
 static void PrepareWorkFolder(UpdateRun &run)
 {
     AdvanceStage(run.block, 12, IDS_STATUS_INITIALISING);
-    if (!ComposeWorkFolder(run)) {
+    if (!ComposeWorkPath(run.workPath, "")) {
         Fail(run);
         return;
     }
-    if (PathExists(run.workPath, false))
-        RemoveTree(run.workPath, false);
-    else if (!CreateDirectoryA(run.workPath, 0))
+    // A journal here belongs to a replacement that is still to be undone (the worker's start undoes it
+    // first): its backup must not be deleted. Leftovers that cannot be removed would be installed with the
+    // update, so they fail the run.
+    char journal[MAX_PATH];
+    if (!ComposeInWork(run, journal, JOURNAL_FILE_NAME) || PathExists(journal, true))
+        Fail(run);
+    else if (PathExists(run.workPath, false) ? !RemoveTree(run.workPath, false) : !CreateDirectoryA(run.workPath, 0))
         Fail(run);
 }
 
@@ -303,18 +320,49 @@ static void CutToFolder(char *path)
         path[separator - path + 1] = 0;
 }
 
+// Every file to be replaced must be free before the first one is touched. A file still in use is named and
+// the user asked to close it (OK checks again, Cancel ends the run); a silent run waits for it a while. A
+// folder this user may not write fails at once: running as administrator is the remedy.
+static bool WaitUntilReplaceable(UpdateRun &run)
+{
+    char blocked[MAX_PATH];
+    DWORD started = GetTickCount();
+    for (;;) {
+        ReplaceCheck check = CheckReplaceable(run.extractPath, workerArgs.appPath, blocked);
+        if (check == REPLACE_READY)
+            return true;
+        if (check == REPLACE_NO_PERMISSION) {
+            FailWith(run, IDS_FAILED_NO_PERMISSION);
+            return false;
+        }
+        if (run.silent) {
+            if (GetTickCount() - started >= IN_USE_WAIT_MS) {
+                FailWith(run, IDS_FAILED_FILES_IN_USE);
+                return false;
+            }
+            Sleep(1000);
+        } else if (ShowFormattedMessage(moduleInstance, run.block->dialogWindow, IDS_FILE_IN_USE, IDS_WORKER_CAPTION,
+                                        blocked, MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
+            run.block->state = STATE_ABORTED;
+            return false;
+        }
+    }
+}
+
+// Replaces the application's files. With a backup, a journal in the work folder records every change
+// before it is made; a copy that fails is undone from it at once, and one cut short by a crash is undone at
+// the worker's next start. The undo cannot be stopped: stopping it half-way would leave the application
+// mixed, and one that cannot put everything back leaves the journal for the next start.
 static void ReplaceFiles(UpdateRun &run)
 {
     AdvanceStage(run.block, 72, IDS_STATUS_UPDATING);
     struct CopyContext copy;
-    if (!copy.Init()) {
-        copy.Free();
-        Fail(run);
-        return;
-    }
+    char journalPath[MAX_PATH];
+    ReplaceJournal journal = {INVALID_HANDLE_VALUE};
     CutToFolder(workerArgs.appPath);
     bool haveBackup = (workerSettings.options & OPT_BACKUP) != 0;
-    if (!(haveBackup ? ComposeInWork(run, run.filePath, "Bup\\") : CopyText(run.filePath, MAX_PATH, ""))) {
+    if (!copy.Init() || !ComposeInWork(run, journalPath, JOURNAL_FILE_NAME) ||
+        !(haveBackup ? ComposeInWork(run, run.filePath, "Bup\\") : CopyText(run.filePath, MAX_PATH, ""))) {
         copy.Free();
         Fail(run);
         return;
@@ -324,16 +372,27 @@ static void ReplaceFiles(UpdateRun &run)
     copy.progressContext = &record;
     // Every path of the copy is checked before the first file is touched, so a tree that cannot be placed
     // leaves the application as it was.
-    if (!TreeFits(run.extractPath, workerArgs.appPath, run.filePath) ||
-        !copy.CopyTree(run.extractPath, workerArgs.appPath, "", run.filePath)) {
-        if (run.filePath[0]) {
-            // Put the replaced files back, then remove what the update added, so the application is whole.
-            // The restore cannot be stopped: stopping it half-way would leave the application mixed.
-            copy.progressCallback = 0;
-            copy.CopyTree(run.filePath, workerArgs.appPath, "", 0);
-            copy.RemoveCreated();
-        }
-        run.block->state = run.block->state != STATE_RUNNING ? STATE_ABORTED : STATE_FAILED;
+    if (!TreeFits(run.extractPath, workerArgs.appPath, run.filePath)) {
+        copy.Free();
+        Fail(run);
+        return;
+    }
+    if (!WaitUntilReplaceable(run)) {
+        copy.Free();
+        return;
+    }
+    bool ready = !haveBackup || BeginJournal(&journal, journalPath, workerArgs.appPath, run.filePath);
+    if (haveBackup)
+        copy.journal = &journal;
+    bool copied = ready && copy.CopyTree(run.extractPath, workerArgs.appPath, "", run.filePath);
+    if (copied && haveBackup && !CommitJournal(&journal, journalPath))
+        copied = false; // the files are new, but the journal that says so could not be closed: undo them
+    if (!copied) {
+        bool stopped = run.block->state != STATE_RUNNING;
+        run.block->state = stopped ? STATE_ABORTED : STATE_FAILED;
+        CloseJournal(&journal);
+        if (ready && haveBackup && UndoJournal(journalPath, 0) == UNDO_INCOMPLETE)
+            FailWith(run, IDS_FAILED_RESTORE);
     }
     copy.Free();
 }
@@ -351,6 +410,8 @@ static void RunStage(UpdateRun &run)
     switch (block->result) {
     case STAGE_CONNECT:
         AdvanceStage(block, 0, IDS_STATUS_CONNECTING);
+        if (!UndoInterruptedUpdate(run))
+            break;
         run.internet = OpenInternet();
         if (!run.internet)
             Fail(run);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "test_folder.h"
+#include "../../../src/worker/files/replace_journal.h"
 #include "../../../src/worker/files/tree_copy.h"
 
 namespace {
@@ -156,7 +157,7 @@ TEST_F(TreeCopy, CallbackCanStopAfterTheFirstFile)
     EXPECT_EQ(1, copied);
 }
 
-TEST_F(TreeCopy, RestoreFromBackupAndRemovalOfCreatedEntries)
+TEST_F(TreeCopy, FailedCopyIsUndoneFromItsJournal)
 {
     ASSERT_TRUE(CreateDirectoryA((source + "plugins").c_str(), 0));
     Source("app.exe", "new app");
@@ -165,19 +166,41 @@ TEST_F(TreeCopy, RestoreFromBackupAndRemovalOfCreatedEntries)
     Source("zzz.dll", "new");
     Destination("app.exe", "old app");
     Destination("zzz.dll", "old");
-    HANDLE held = CreateFileA((destination + "zzz.dll").c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+    ASSERT_TRUE(SetFileAttributesA((destination + "app.exe").c_str(), FILE_ATTRIBUTE_READONLY));
+    std::string journalPath = folder / "Kovrel.journal";
+    ReplaceJournal journal;
+    ASSERT_TRUE(BeginJournal(&journal, journalPath.c_str(), destination.c_str(), backup.c_str()));
+    context.journal = &journal;
+    // The new zzz.dll cannot be read: the copy fails there after its original went to the backup, whatever
+    // the order of the others.
+    HANDLE held = CreateFileA((source + "zzz.dll").c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    // The copy fails at the locked file, whatever the order in which the others were copied.
     EXPECT_FALSE(context.CopyTree(source.c_str(), destination.c_str(), "", backup.c_str()));
     CloseHandle(held);
+    CloseJournal(&journal);
+    EXPECT_FALSE(Exists(destination + "zzz.dll.kvnew")) << "no partial file is left beside the target";
 
-    context.CopyTree(backup.c_str(), destination.c_str(), "", nullptr);
-    EXPECT_TRUE(context.RemoveCreated());
+    unsigned restored = 0;
+    EXPECT_EQ(UNDO_COMPLETE, UndoJournal(journalPath.c_str(), &restored));
     EXPECT_EQ("old app", Read(destination + "app.exe"));
+    EXPECT_TRUE(GetFileAttributesA((destination + "app.exe").c_str()) & FILE_ATTRIBUTE_READONLY)
+        << "a restored read-only file is read-only again";
     EXPECT_EQ("old", Read(destination + "zzz.dll"));
     EXPECT_FALSE(Exists(destination + "added.txt")) << "a file the update added is removed again";
     EXPECT_FALSE(Exists(destination + "plugins")) << "and so is a folder it added";
     EXPECT_TRUE(Exists(destination)) << "the application folder itself existed";
+    EXPECT_FALSE(Exists(journalPath)) << "a complete undo ends the journal";
+    EXPECT_GE(restored, 1u);
+}
+
+TEST_F(TreeCopy, ReplacedFilesAreMovedToTheBackupAndNoPartIsLeft)
+{
+    Source("a.txt", "new a");
+    Destination("a.txt", "old a");
+    ASSERT_TRUE(context.CopyTree(source.c_str(), destination.c_str(), "", backup.c_str()));
+    EXPECT_EQ("new a", Read(destination + "a.txt"));
+    EXPECT_EQ("old a", Read(backup + "a.txt"));
+    EXPECT_FALSE(Exists(destination + "a.txt.kvnew"));
 }
 
 TEST_F(TreeCopy, PathsThatDoNotFitFailTheCopy)

@@ -1,0 +1,68 @@
+// One file put in place, moved or deleted, with the retries that a file still held for a moment by a
+// closing application needs.
+#include "file_placement.h"
+#include "../../common/text.h"
+
+// Four tries, each failed one followed by a sleep: a little over four seconds for a file that stays locked.
+static const int TRIES = 4;
+static const DWORD RETRY_SLEEP_MS = 1024;
+
+// A read-only, hidden or system target could not be replaced otherwise.
+static void MakeReplaceable(const char *path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                                FILE_ATTRIBUTE_SYSTEM)))
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+}
+
+bool PlaceCopy(const char *from, const char *to, char *part)
+{
+    if (!CopyText(part, MAX_PATH, to) || !AppendText(part, MAX_PATH, PART_SUFFIX))
+        return false;
+    for (int attempt = 0; attempt < TRIES; attempt++) {
+        MakeReplaceable(part);
+        if (CopyFileA(from, part, FALSE)) {
+            MakeReplaceable(to);
+            if (MoveFileExA(part, to, MOVEFILE_REPLACE_EXISTING))
+                return true;
+        }
+        Sleep(RETRY_SLEEP_MS);
+    }
+    DWORD error = GetLastError();
+    DeleteWithRetries(part);
+    SetLastError(error);
+    return false;
+}
+
+bool MoveOver(const char *from, const char *to)
+{
+    for (int attempt = 0; attempt < TRIES; attempt++) {
+        MakeReplaceable(to);
+        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+            return true;
+        if (GetLastError() == ERROR_NOT_SAME_DEVICE)
+            return false;
+        Sleep(RETRY_SLEEP_MS);
+    }
+    return false;
+}
+
+bool DeleteWithRetries(const char *path)
+{
+    for (int attempt = 0; attempt < TRIES; attempt++) {
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                return true;
+        } else {
+            if (attributes & FILE_ATTRIBUTE_READONLY)
+                SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+            if (DeleteFileA(path))
+                return true;
+        }
+        Sleep(RETRY_SLEEP_MS);
+    }
+    return false;
+}

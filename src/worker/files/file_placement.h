@@ -1,0 +1,19 @@
+// Putting one file in place so that it is never seen half-written: the bytes go to a temporary name beside
+// the target, which is then renamed over it. A target is its old self or the complete new file.
+#pragma once
+#include <windows.h>
+
+// The suffix of the temporary name: "<target>.kvnew".
+#define PART_SUFFIX ".kvnew"
+const unsigned PART_SUFFIX_LENGTH = 6;
+
+// Copies `from` to `to` through `to` + PART_SUFFIX (composed in `part`, MAX_PATH bytes), four tries a
+// little over a second apart. The temporary file is removed again when the copy fails.
+bool PlaceCopy(const char *from, const char *to, char *part);
+
+// Moves `from` over `to` on the same drive, four tries a little over a second apart. False with
+// ERROR_NOT_SAME_DEVICE from GetLastError when the two lie on different drives.
+bool MoveOver(const char *from, const char *to);
+
+// Deletes the file whatever its attributes, with the same tries. True when it is gone (or was never there).
+bool DeleteWithRetries(const char *path);

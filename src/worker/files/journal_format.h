@@ -1,0 +1,41 @@
+// The replacement journal as text. It survives a crash of the worker, so it is plain lines that are only
+// ever appended; a last line without its line ending was cut by the crash and is not read.
+//
+//     KOVREL-JOURNAL 1
+//     A <application folder>\        where the files are replaced
+//     B <backup folder>\             where the replaced originals go
+//     D <relative folder>\           a folder the update is about to create
+//     C <relative file>              a file the update is about to create
+//     R <relative file>              a file the update is about to replace (its original goes to the backup)
+//     K                              every file is in place: nothing to undo
+//
+// Each record is written and flushed before the change it announces, so undoing every record (newest first)
+// puts the application back whatever point a crash came at.
+#pragma once
+
+const char JOURNAL_CREATED_FOLDER = 'D';
+const char JOURNAL_CREATED_FILE = 'C';
+const char JOURNAL_REPLACED_FILE = 'R';
+const char JOURNAL_COMMITTED = 'K';
+
+// Composes "<kind> <text>\r\n" (or "<kind>\r\n" without text). False when it would not fit.
+bool FormatJournalLine(char *buffer, unsigned capacity, char kind, const char *text);
+
+// Splits the complete lines of a journal in place (the line endings of the stored lines become zeros).
+// Stores at most `capacity` line starts in `lines` and returns how many complete lines there are; with
+// lines 0 it only counts, leaving the text as it is.
+unsigned SplitJournalLines(char *text, unsigned length, char **lines, unsigned capacity);
+
+struct JournalHeader {
+    const char *applicationFolder;
+    const char *backupFolder;
+    unsigned firstRecord; // index of the first record line
+    bool committed;
+};
+
+// Reads the header lines and looks for the commit record. False when the header is not complete: then the
+// update had not touched anything yet.
+bool ReadJournalHeader(char **lines, unsigned count, JournalHeader *header);
+
+// The kind and text of a record line; false for a line that is not a record.
+bool ReadJournalRecord(const char *line, char *kind, const char **text);

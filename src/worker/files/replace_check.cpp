@@ -1,0 +1,75 @@
+// The check before the replacement. A file that another process holds open without sharing (a running
+// program, an open document) cannot be opened exclusively; one this user may not write gives access denied.
+#include "replace_check.h"
+#include <windows.h>
+#include "../../common/text.h"
+
+static const char PROBE_NAME[] = "~kovrel.probe";
+
+static bool Compose(char *buffer, const char *a, const char *b, const char *c)
+{
+    return CopyText(buffer, MAX_PATH, a) && AppendText(buffer, MAX_PATH, b) && AppendText(buffer, MAX_PATH, c);
+}
+
+static ReplaceCheck CheckFile(const char *path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return REPLACE_READY; // a new file
+    // A read-only file is replaced by a rename, which needs no write access to it: only its use is checked.
+    DWORD access = (attributes & FILE_ATTRIBUTE_READONLY) ? GENERIC_READ : GENERIC_WRITE;
+    HANDLE file = CreateFileA(path, access, 0, 0, OPEN_EXISTING, 0, 0);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return REPLACE_READY;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT)
+        return REPLACE_NO_PERMISSION;
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? REPLACE_READY : REPLACE_IN_USE;
+}
+
+static ReplaceCheck CheckFolder(const char *sourceRoot, const char *destinationRoot, const char *relative,
+                                char *blocked)
+{
+    char path[MAX_PATH];
+    if (!Compose(path, sourceRoot, relative, "*.*"))
+        return REPLACE_READY; // the copy's own length check reports it
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(path, &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return REPLACE_READY;
+    ReplaceCheck result = REPLACE_READY;
+    do {
+        bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (isFolder && (TextEquals(entry.cFileName, ".") || TextEquals(entry.cFileName, "..")))
+            continue;
+        char next[MAX_PATH];
+        if (isFolder) {
+            if (Compose(next, relative, entry.cFileName, "\\"))
+                result = CheckFolder(sourceRoot, destinationRoot, next, blocked);
+        } else if (Compose(blocked, destinationRoot, relative, entry.cFileName)) {
+            result = CheckFile(blocked);
+        }
+    } while (result == REPLACE_READY && FindNextFileA(search, &entry));
+    FindClose(search);
+    return result;
+}
+
+ReplaceCheck CheckReplaceable(const char *sourceRoot, const char *destinationRoot, char *blocked)
+{
+    // The folder must take a new file: the probe is created and deleted again at once.
+    if (!Compose(blocked, destinationRoot, PROBE_NAME, ""))
+        return REPLACE_NO_PERMISSION;
+    HANDLE probe = CreateFileA(blocked, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, 0);
+    if (probe == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
+            CopyText(blocked, MAX_PATH, destinationRoot);
+            return REPLACE_NO_PERMISSION;
+        }
+    } else {
+        CloseHandle(probe);
+    }
+    return CheckFolder(sourceRoot, destinationRoot, "", blocked);
+}

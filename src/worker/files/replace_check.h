@@ -1,0 +1,14 @@
+// Whether the application's files can be replaced, checked before the first one is touched, so that a file
+// still in use is reported while the application is whole rather than after a partial copy.
+#pragma once
+
+enum ReplaceCheck {
+    REPLACE_READY,
+    REPLACE_IN_USE,        // a file to be replaced is open in another process (`blocked` names it)
+    REPLACE_NO_PERMISSION, // the folder or a file cannot be written by this user (`blocked` names it)
+};
+
+// Checks every file of the unpacked tree whose target exists below destinationRoot (opened for writing,
+// with no sharing, and closed again), and that destinationRoot takes a new file. Both roots end in a
+// backslash; `blocked` is a MAX_PATH buffer.
+ReplaceCheck CheckReplaceable(const char *sourceRoot, const char *destinationRoot, char *blocked);

@@ -1,0 +1,162 @@
+// Writing and undoing the replacement journal.
+//
+// Undoing a record is safe to repeat, so an undo that is itself cut short can simply run again:
+// - a replaced file whose original is in the backup folder gets it back (a backup that is not there was never
+//   made, and the original never left);
+// - a created file or folder is removed;
+// - a temporary ".kvnew" file that a cut-short copy left beside its target is removed.
+#include "replace_journal.h"
+#include "file_placement.h"
+#include "journal_format.h"
+#include "../../common/heap.h"
+#include "../../common/text.h"
+
+static const unsigned LINE_CAPACITY = MAX_PATH + 8;
+static const char JOURNAL_HEADER[] = "KOVREL-JOURNAL 1\r\n";
+
+static bool WriteFlushed(ReplaceJournal *journal, const char *text)
+{
+    DWORD length = TextLength(text);
+    DWORD written = 0;
+    return journal->file != INVALID_HANDLE_VALUE && WriteFile(journal->file, text, length, &written, 0) &&
+           written == length && FlushFileBuffers(journal->file);
+}
+
+bool BeginJournal(ReplaceJournal *journal, const char *path, const char *applicationFolder, const char *backupFolder)
+{
+    journal->file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+    char line[LINE_CAPACITY];
+    bool begun = WriteFlushed(journal, JOURNAL_HEADER) &&
+                 FormatJournalLine(line, sizeof line, 'A', applicationFolder) && WriteFlushed(journal, line) &&
+                 FormatJournalLine(line, sizeof line, 'B', backupFolder) && WriteFlushed(journal, line);
+    if (!begun) {
+        CloseJournal(journal);
+        DeleteFileA(path);
+    }
+    return begun;
+}
+
+bool RecordInJournal(ReplaceJournal *journal, char kind, const char *relativePath)
+{
+    char line[LINE_CAPACITY];
+    return FormatJournalLine(line, sizeof line, kind, relativePath) && WriteFlushed(journal, line);
+}
+
+void CloseJournal(ReplaceJournal *journal)
+{
+    if (journal->file != INVALID_HANDLE_VALUE)
+        CloseHandle(journal->file);
+    journal->file = INVALID_HANDLE_VALUE;
+}
+
+bool CommitJournal(ReplaceJournal *journal, const char *path)
+{
+    bool committed = RecordInJournal(journal, JOURNAL_COMMITTED, "");
+    CloseJournal(journal);
+    return committed && DeleteWithRetries(path);
+}
+
+// Reads the whole journal; the caller frees the text.
+static char *ReadJournal(const char *path, unsigned *length)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD high = 0;
+    DWORD size = GetFileSize(file, &high);
+    char *text = 0;
+    if (size != INVALID_FILE_SIZE && high == 0)
+        text = static_cast<char *>(AllocateBytes(size + 1));
+    DWORD got = 0;
+    if (text && !(ReadFile(file, text, size, &got, 0) && got == size)) {
+        FreeBytes(text);
+        text = 0;
+    }
+    CloseHandle(file);
+    *length = size;
+    return text;
+}
+
+static bool Compose(char *buffer, const char *folder, const char *relative, const char *suffix)
+{
+    return CopyText(buffer, MAX_PATH, folder) && AppendText(buffer, MAX_PATH, relative) &&
+           AppendText(buffer, MAX_PATH, suffix);
+}
+
+static bool Exists(const char *path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Puts one replaced file back from the backup folder: by a move on the same drive, by a copy otherwise.
+static bool RestoreReplaced(const JournalHeader &header, const char *relative, char *target, unsigned *restored)
+{
+    char backup[MAX_PATH];
+    char part[MAX_PATH];
+    if (!Compose(backup, header.backupFolder, relative, ""))
+        return false;
+    bool back = true;
+    if (Exists(backup)) {
+        back = MoveOver(backup, target) || (GetLastError() == ERROR_NOT_SAME_DEVICE && PlaceCopy(backup, target, part));
+        if (back && restored)
+            ++*restored;
+    }
+    return back;
+}
+
+static bool UndoRecord(const JournalHeader &header, char kind, const char *relative, unsigned *restored)
+{
+    if (kind != JOURNAL_CREATED_FOLDER && kind != JOURNAL_CREATED_FILE && kind != JOURNAL_REPLACED_FILE)
+        return true;
+    char target[MAX_PATH];
+    char part[MAX_PATH];
+    if (!Compose(target, header.applicationFolder, relative, "") ||
+        !Compose(part, header.applicationFolder, relative, PART_SUFFIX))
+        return false;
+    if (kind == JOURNAL_CREATED_FOLDER) {
+        bool gone = !Exists(target) || RemoveDirectoryA(target);
+        if (gone && restored)
+            ++*restored;
+        return gone;
+    }
+    bool undone = DeleteWithRetries(part);
+    if (kind == JOURNAL_REPLACED_FILE)
+        return RestoreReplaced(header, relative, target, restored) && undone;
+    bool existed = Exists(target);
+    undone = DeleteWithRetries(target) && undone;
+    if (existed && undone && restored)
+        ++*restored;
+    return undone;
+}
+
+UndoOutcome UndoJournal(const char *path, unsigned *restored)
+{
+    unsigned length = 0;
+    char *text = ReadJournal(path, &length);
+    if (!text)
+        return Exists(path) ? UNDO_INCOMPLETE : UNDO_NOTHING;
+    unsigned count = SplitJournalLines(text, length, 0, 0);
+    char **lines = static_cast<char **>(AllocateBytes((count + 1) * sizeof(char *)));
+    if (!lines) {
+        FreeBytes(text);
+        return UNDO_INCOMPLETE;
+    }
+    SplitJournalLines(text, length, lines, count);
+    JournalHeader header;
+    UndoOutcome outcome = UNDO_NOTHING;
+    if (ReadJournalHeader(lines, count, &header) && !header.committed) {
+        outcome = UNDO_COMPLETE;
+        for (unsigned i = count; i > header.firstRecord; i--) {
+            char kind = 0;
+            const char *relative = 0;
+            if (ReadJournalRecord(lines[i - 1], &kind, &relative) && relative[0] &&
+                !UndoRecord(header, kind, relative, restored))
+                outcome = UNDO_INCOMPLETE;
+        }
+    }
+    FreeBytes(lines);
+    FreeBytes(text);
+    if (outcome != UNDO_INCOMPLETE && !DeleteWithRetries(path))
+        outcome = UNDO_INCOMPLETE;
+    return outcome;
+}

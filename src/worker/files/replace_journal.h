@@ -1,0 +1,31 @@
+// The journal of one replacement: what it is about to change, written and flushed before each change, so
+// that a replacement cut short by a crash, a kill or a power cut can be undone at the next start.
+#pragma once
+#include <windows.h>
+
+struct ReplaceJournal {
+    HANDLE file;
+};
+
+// Creates the journal with its header. The folders end in a backslash.
+bool BeginJournal(ReplaceJournal *journal, const char *path, const char *applicationFolder, const char *backupFolder);
+
+// Appends one record (see journal_format.h) and flushes it to the disk.
+bool RecordInJournal(ReplaceJournal *journal, char kind, const char *relativePath);
+
+// Closes the journal; the file stays.
+void CloseJournal(ReplaceJournal *journal);
+
+// Records that every file is in place, then deletes the journal: the replacement is over.
+bool CommitJournal(ReplaceJournal *journal, const char *path);
+
+enum UndoOutcome {
+    UNDO_NOTHING,    // no journal, or one that had nothing to undo (not begun, or committed)
+    UNDO_COMPLETE,   // the application is as it was before the replacement
+    UNDO_INCOMPLETE, // something could not be put back: the journal stays for the next try
+};
+
+// Undoes the replacement that the journal describes, newest change first. It goes on past a file it cannot
+// put back, so that every other one is restored; the journal is deleted once nothing is left to undo.
+// `restored` (may be 0) counts the files put back or removed.
+UndoOutcome UndoJournal(const char *path, unsigned *restored);

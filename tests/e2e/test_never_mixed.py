@@ -1,0 +1,180 @@
+"""The application ends as the old version or the new one, never a mix, whatever stops the replacement.
+
+The update procedure runs in-process through run_update_driver.exe (see test_update.py). Its hooks stop the
+update thread after a given copied file (KOVREL_DRIVER_HOLD_AFTER) so the test can kill the process there by
+its PID, or lock files after a given copied file (KOVREL_DRIVER_LOCK_AFTER) as an application that is not
+quite closed would. A second run, or the real launcher, must then put the application back byte for byte.
+"""
+import subprocess
+import time
+
+import harness
+import pytest
+import sample_app
+from sample_app import files_only, tree
+from test_update import (FILE_HOLDER, KOVREL, MSG_ABORTED, MSG_REPLACE, MSG_UPDATED, RESULT_UPDATED, STATE_ABORTED,
+                         STATE_DONE, STATE_FAILED, assert_unchanged, assert_updated, confirm_close, publish,
+                         silent_arguments, wait_for_cleanup)
+from test_update import app, updater  # noqa: F401 - fixtures shared with the update tests
+
+MSG_RESTORE_INCOMPLETE, MSG_IN_USE_SILENT = 30116, 30119
+UNDONE = "前回のアップデートは途中で中断されていました。\nアプリケーションを更新前の状態に戻しました。"
+FILES_IN_ARCHIVE = len(sample_app.ARCHIVE_1_1)
+
+
+def windows_paths(app, names):
+    return "|".join(harness.windows_path(app.folder / name) for name in names)
+
+
+def wait_for_line(run, text, timeout=120):
+    assert harness.wait_until(lambda: text in run.lines or run.process.poll() is not None, timeout), run.lines
+    assert text in run.lines, run.lines
+
+
+def kill(run):
+    run.process.kill()
+    run.process.wait(timeout=60)
+
+
+def journal(updater):
+    return updater.work / "Kovrel.journal"
+
+
+def assert_undone_then_updated(updater, kovrel, app):
+    """A new run first puts the application back (and says so), then updates it as if nothing happened."""
+    run = updater.start(updater.info)
+    box = kovrel.show("Kovrel", 60000)
+    assert box.text() == UNDONE
+    # While the box waits, the undo is complete: the application is 1.0 byte for byte, additions gone.
+    assert files_only(tree(app.folder)) == sample_app.VERSION_1_0
+    assert not (app.folder / "新フォルダ").exists()
+    kovrel.press("Kovrel", "OK")
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
+    assert_updated(app)
+    assert not journal(updater).exists()
+
+
+@pytest.mark.parametrize("after", [1, FILES_IN_ARCHIVE // 2, FILES_IN_ARCHIVE],
+                         ids=["after the first file", "mid-way", "at the last file"])
+def test_worker_killed_during_the_copy(after, updater, served, app, kovrel):
+    updater.info = publish(served)
+    run = updater.start(updater.info, extra_env={"KOVREL_DRIVER_HOLD_AFTER": str(after)})
+    confirm_close(kovrel)
+    wait_for_line(run, "holding")
+    kill(run)
+    assert journal(updater).exists(), "the journal outlives the worker"
+    assert_undone_then_updated(updater, kovrel, app)
+
+
+def test_worker_killed_during_a_restore(updater, served, app, kovrel):
+    """Files locked after the third copied file fail the copy, and slow the restore down; the kill comes while
+    the restore is retrying a locked file (the copy fails about 4 s after the locks, each locked file then
+    holds the restore for about 4 s more)."""
+    updater.info = publish(served)
+    replaced = list(sample_app.replaced_files())
+    run = updater.start(updater.info, extra_env={"KOVREL_DRIVER_LOCK_AFTER": "3:" + windows_paths(app, replaced)})
+    confirm_close(kovrel)
+    wait_for_line(run, "locked " + harness.windows_path(app.folder / replaced[-1]))
+    time.sleep(6)  # a point inside the restore's retries, not a synchronisation
+    assert run.process.poll() is None, run.lines
+    kill(run)
+    assert_undone_then_updated(updater, kovrel, app)
+
+
+def test_locked_late_in_the_copy_and_again_during_the_restore(updater, served, app, kovrel):
+    """The restore goes past the files it cannot put back, keeps the journal, says so; the next run finishes."""
+    updater.info = publish(served)
+    replaced = list(sample_app.replaced_files())
+    run = updater.start(updater.info, extra_env={"KOVREL_DRIVER_LOCK_AFTER": "3:" + windows_paths(app, replaced)})
+    confirm_close(kovrel)
+    outcome = run.finish(timeout=300)
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 14, MSG_RESTORE_INCOMPLETE), outcome
+    assert journal(updater).exists(), "kept for the next start"
+    # The locks ended with the driver: the next run undoes what was left, then updates.
+    assert_undone_then_updated(updater, kovrel, app)
+
+
+def hold(wine_env, path):
+    holder = subprocess.Popen([harness.WINE, str(FILE_HOLDER), harness.windows_path(path)], env=wine_env,
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    assert holder.stdout.readline().strip() == b"held"
+    return holder
+
+
+def release(holder):
+    holder.stdin.close()
+    holder.wait(timeout=60)
+
+
+@pytest.mark.parametrize("answer", ["OK", "Cancel"])
+def test_file_in_use_is_named_before_anything_is_touched(answer, updater, served, app, kovrel, wine_env):
+    holder = hold(wine_env, app.exe)
+    try:
+        run = updater.start(publish(served))
+        confirm_close(kovrel)
+        box = kovrel.show("Kovrel", 60000)
+        assert box.text().startswith("次のファイルが使用中です：\n" + app.windows_exe() + "\n"), box.text()
+        assert_unchanged(app)
+        assert not journal(updater).exists(), "nothing was begun"
+    finally:
+        release(holder)
+    kovrel.press("Kovrel", "1" if answer == "OK" else "2")
+    outcome = run.finish()
+    if answer == "OK":  # checked again, now free
+        assert (outcome.state, outcome.message) == (STATE_DONE, MSG_UPDATED), outcome
+        assert_updated(app)
+    else:
+        assert (outcome.state, outcome.result, outcome.message) == (STATE_ABORTED, 14, MSG_ABORTED), outcome
+        assert_unchanged(app)
+
+
+def test_silent_run_waits_for_a_file_in_use_then_fails_untouched(updater, served, app, kovrel, wine_env):
+    holder = hold(wine_env, app.folder / "lib" / "core.dat")
+    try:
+        run = updater.start(publish(served), options="-s1")
+        confirm_close(kovrel)
+        started = time.monotonic()
+        outcome = run.finish(timeout=180)
+        waited = time.monotonic() - started
+    finally:
+        release(holder)
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 14, MSG_IN_USE_SILENT), outcome
+    assert 29 <= waited < 120, waited
+    assert_unchanged(app)
+
+
+def test_launcher_undoes_what_a_killed_worker_left(kovrel, kovrel_temp, served, app, tmp_path, wine_env):
+    """A worker killed mid-copy left its journal in %TEMP%\\Kovrel\\Work: the launcher's next start keeps the
+    folder and its backup, and the worker it starts puts the application back before updating it."""
+    kovrel_temp.mkdir(parents=True)
+    driver = kovrel_temp / "run_update_driver.exe"  # its work folder is then the worker's own
+    driver.write_bytes(harness.DIST.joinpath("run_update_driver.exe").read_bytes())
+    (kovrel_temp / "Kovrel.exe").write_bytes(KOVREL.read_bytes())
+    info = publish(served)
+    tail = tmp_path / "tail.txt"
+    tail.write_text(f'"{harness.windows_path(kovrel_temp / "Kovrel.exe")}" {info} "{app.windows_exe()}" '
+                    f'{sample_app.SECTION} 1.0', encoding="utf-8")
+    import test_update
+    process = subprocess.Popen([harness.WINE, str(driver), harness.windows_path(tail)],
+                               env=dict(wine_env, KOVREL_DRIVER_HOLD_AFTER="4"), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    crashed = test_update.DriverRun(process)
+    try:
+        confirm_close(kovrel)
+        wait_for_line(crashed, "holding")
+    finally:
+        kill(crashed)
+    assert (kovrel_temp / "Work" / "Kovrel.journal").exists()
+    assert files_only(tree(app.folder)) != sample_app.VERSION_1_0, "the application was left mixed"
+
+    run = kovrel.start_launcher(KOVREL, silent_arguments(info, app))
+    box = kovrel.show("Kovrel", 60000)
+    assert box.text() == UNDONE
+    assert files_only(tree(app.folder)) == sample_app.VERSION_1_0
+    kovrel.press("Kovrel", "OK")
+    confirm_close(kovrel)
+    assert run.exit_code() == 0
+    wait_for_cleanup(kovrel, kovrel_temp)
+    assert_updated(app)

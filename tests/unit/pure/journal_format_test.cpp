@@ -1,0 +1,73 @@
+// The replacement journal's lines: composed, split and read back, torn last lines included.
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include "../../../src/worker/files/journal_format.h"
+
+static std::vector<std::string> Split(std::string text)
+{
+    std::vector<char *> lines(16);
+    unsigned count = SplitJournalLines(&text[0], static_cast<unsigned>(text.size()), lines.data(), 16);
+    std::vector<std::string> result;
+    for (unsigned i = 0; i < count && i < 16; i++)
+        result.push_back(lines[i]);
+    return result;
+}
+
+TEST(JournalFormat, LinesAreComposedOrRefused)
+{
+    char line[32];
+    ASSERT_TRUE(FormatJournalLine(line, sizeof line, 'R', "bin\\a.dll"));
+    EXPECT_STREQ("R bin\\a.dll\r\n", line);
+    ASSERT_TRUE(FormatJournalLine(line, sizeof line, 'K', ""));
+    EXPECT_STREQ("K\r\n", line);
+    EXPECT_FALSE(FormatJournalLine(line, 8, 'C', "toolong.txt")) << "never cut short";
+}
+
+TEST(JournalFormat, OnlyCompleteLinesAreRead)
+{
+    struct {
+        const char *label;
+        std::string text;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"CRLF", "a\r\nb\r\n", {"a", "b"}},
+        {"LF", "a\nb\n", {"a", "b"}},
+        {"torn last line", "a\r\nC par", {"a"}},
+        {"torn inside the line ending", "a\r\nb\r", {"a"}},
+        {"empty", "", {}},
+        {"an empty line", "\r\nx\r\n", {"", "x"}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.lines, Split(c.text)) << c.label;
+}
+
+TEST(JournalFormat, HeaderAndRecords)
+{
+    std::string text = "KOVREL-JOURNAL 1\r\nA C:\\App\\\r\nB C:\\T\\Bup\\\r\nR a.dll\r\nD sub\\\r\n";
+    std::vector<char *> lines(8);
+    unsigned count = SplitJournalLines(&text[0], static_cast<unsigned>(text.size()), lines.data(), 8);
+    JournalHeader header;
+    ASSERT_TRUE(ReadJournalHeader(lines.data(), count, &header));
+    EXPECT_STREQ("C:\\App\\", header.applicationFolder);
+    EXPECT_STREQ("C:\\T\\Bup\\", header.backupFolder);
+    EXPECT_EQ(3u, header.firstRecord);
+    EXPECT_FALSE(header.committed);
+    char kind = 0;
+    const char *path = nullptr;
+    ASSERT_TRUE(ReadJournalRecord(lines[4], &kind, &path));
+    EXPECT_EQ('D', kind);
+    EXPECT_STREQ("sub\\", path);
+    EXPECT_FALSE(ReadJournalRecord("Rx", &kind, &path)) << "no blank after the kind";
+
+    std::string committed = "KOVREL-JOURNAL 1\r\nA C:\\App\\\r\nB C:\\Bup\\\r\nK\r\n";
+    count = SplitJournalLines(&committed[0], static_cast<unsigned>(committed.size()), lines.data(), 8);
+    ASSERT_TRUE(ReadJournalHeader(lines.data(), count, &header));
+    EXPECT_TRUE(header.committed);
+
+    for (std::string bad : {std::string("KOVREL-JOURNAL 2\r\nA x\r\nB y\r\n"), std::string("KOVREL-JOURNAL 1\r\nA x\r\n"),
+                            std::string("KOVREL-JOURNAL 1\r\nB y\r\nA x\r\n"), std::string("KOVREL-JOURNAL 1\r\nA \r\nB y\r\n")}) {
+        count = SplitJournalLines(&bad[0], static_cast<unsigned>(bad.size()), lines.data(), 8);
+        EXPECT_FALSE(ReadJournalHeader(lines.data(), count, &header)) << bad;
+    }
+}

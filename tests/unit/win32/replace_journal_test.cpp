@@ -1,0 +1,153 @@
+// Undoing a replacement from its journal, at every point where a crash could have cut it short. The journals
+// are written here line by line, as a worker killed at that point would have left them.
+#include <gtest/gtest.h>
+#include <string>
+#include "test_folder.h"
+#include "../../../src/worker/files/replace_journal.h"
+
+namespace {
+
+std::string Read(const std::string &path)
+{
+    std::string content;
+    return ReadTestFile(path, &content) ? content : "<missing>";
+}
+
+class ReplaceJournalUndo : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        app = folder / "App\\";
+        backup = folder / "Bup\\";
+        journal = folder / "Kovrel.journal";
+        ASSERT_TRUE(CreateDirectoryA(app.c_str(), 0));
+        ASSERT_TRUE(CreateDirectoryA(backup.c_str(), 0));
+    }
+    // A journal with its header and the given record lines (each ended by CRLF unless `torn`).
+    void Journal(const std::string &records, const std::string &torn = "")
+    {
+        ASSERT_TRUE(WriteTestFile(journal, "KOVREL-JOURNAL 1\r\nA " + app + "\r\nB " + backup + "\r\n" + records + torn));
+    }
+    UndoOutcome Undo(unsigned *restored = nullptr) { return UndoJournal(journal.c_str(), restored); }
+
+    TestFolder folder;
+    std::string app, backup, journal;
+};
+
+TEST_F(ReplaceJournalUndo, EveryKillPointOfAReplacedFile)
+{
+    struct Case {
+        const char *label;
+        const char *target;   // 0: absent
+        const char *part;     // the temporary copy beside the target; 0: absent
+        const char *backedUp; // 0: the original never reached the backup
+    } cases[] = {
+        {"recorded, original not yet moved", "old", 0, 0},
+        {"original moved, new file not begun", 0, 0, "old"},
+        {"new file half written", 0, "ne", "old"},
+        {"new file in place", "new", 0, "old"},
+    };
+    for (const Case &c : cases) {
+        if (c.target)
+            ASSERT_TRUE(WriteTestFile(app + "lib.dll", c.target));
+        if (c.part)
+            ASSERT_TRUE(WriteTestFile(app + "lib.dll.kvnew", c.part));
+        if (c.backedUp)
+            ASSERT_TRUE(WriteTestFile(backup + "lib.dll", c.backedUp));
+        Journal("R lib.dll\r\n");
+        EXPECT_EQ(UNDO_COMPLETE, Undo()) << c.label;
+        EXPECT_EQ("old", Read(app + "lib.dll")) << c.label;
+        EXPECT_FALSE(Exists(app + "lib.dll.kvnew")) << c.label;
+        EXPECT_FALSE(Exists(journal)) << c.label;
+        DeleteFileA((app + "lib.dll").c_str());
+        DeleteFileA((backup + "lib.dll").c_str());
+    }
+}
+
+TEST_F(ReplaceJournalUndo, CreatedFilesAndFoldersAreRemovedNewestFirst)
+{
+    ASSERT_TRUE(CreateDirectoryA((app + "plugins").c_str(), 0));
+    ASSERT_TRUE(WriteTestFile(app + "plugins\\p.dll", "new"));
+    ASSERT_TRUE(WriteTestFile(app + "plugins\\q.dll.kvnew", "ha"));
+    ASSERT_TRUE(SetFileAttributesA((app + "plugins\\p.dll").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(WriteTestFile(app + "kept.txt", "the user's own file"));
+    // q.dll was being written when the worker was killed.
+    Journal("D plugins\\\r\nC plugins\\p.dll\r\nC plugins\\q.dll\r\n");
+    unsigned restored = 0;
+    EXPECT_EQ(UNDO_COMPLETE, Undo(&restored));
+    EXPECT_FALSE(Exists(app + "plugins"));
+    EXPECT_EQ("the user's own file", Read(app + "kept.txt"));
+    EXPECT_EQ(2u, restored) << "the file and the folder";
+}
+
+TEST_F(ReplaceJournalUndo, ATornLastLineWasNeverActedOn)
+{
+    ASSERT_TRUE(WriteTestFile(app + "a.txt", "new"));
+    ASSERT_TRUE(WriteTestFile(backup + "a.txt", "old"));
+    ASSERT_TRUE(WriteTestFile(app + "b.txt", "the original b"));
+    // The record for b.txt was cut mid-line: its change never started, so b.txt is left alone.
+    Journal("R a.txt\r\n", "C b.t");
+    EXPECT_EQ(UNDO_COMPLETE, Undo());
+    EXPECT_EQ("old", Read(app + "a.txt"));
+    EXPECT_EQ("the original b", Read(app + "b.txt"));
+}
+
+TEST_F(ReplaceJournalUndo, CommittedOrUnbegunJournalsChangeNothing)
+{
+    ASSERT_TRUE(WriteTestFile(app + "a.txt", "new"));
+    ASSERT_TRUE(WriteTestFile(backup + "a.txt", "old"));
+    Journal("R a.txt\r\nK\r\n");
+    EXPECT_EQ(UNDO_NOTHING, Undo()) << "committed: the update is complete";
+    EXPECT_EQ("new", Read(app + "a.txt"));
+    EXPECT_FALSE(Exists(journal));
+
+    ASSERT_TRUE(WriteTestFile(journal, "KOVREL-JOURNAL 1\r\nA " + app + "\r\nB " + backup.substr(0, 4)));
+    EXPECT_EQ(UNDO_NOTHING, Undo()) << "a header cut short: nothing had been touched";
+    EXPECT_EQ("new", Read(app + "a.txt"));
+    EXPECT_FALSE(Exists(journal));
+
+    EXPECT_EQ(UNDO_NOTHING, Undo()) << "no journal at all";
+}
+
+TEST_F(ReplaceJournalUndo, GoesOnPastAFileItCannotPutBackAndKeepsTheJournal)
+{
+    for (const char *name : {"a.txt", "b.txt", "c.txt"}) {
+        ASSERT_TRUE(WriteTestFile(app + name, "new"));
+        ASSERT_TRUE(WriteTestFile(backup + name, "old"));
+    }
+    Journal("R a.txt\r\nR b.txt\r\nR c.txt\r\n");
+    HANDLE held = CreateFileA((app + "b.txt").c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(UNDO_INCOMPLETE, Undo());
+    DWORD elapsed = GetTickCount() - start;
+    CloseHandle(held);
+    EXPECT_GE(elapsed, 3000u) << "a few tries over some seconds before giving up on a file";
+    EXPECT_EQ("old", Read(app + "a.txt"));
+    EXPECT_EQ("old", Read(app + "c.txt")) << "files after the one that failed are restored too";
+    EXPECT_TRUE(Exists(journal)) << "the next start tries again";
+
+    EXPECT_EQ(UNDO_COMPLETE, Undo()) << "once the file is free";
+    EXPECT_EQ("old", Read(app + "b.txt"));
+    EXPECT_FALSE(Exists(journal));
+}
+
+TEST_F(ReplaceJournalUndo, WrittenJournalRoundTrips)
+{
+    ReplaceJournal written;
+    ASSERT_TRUE(BeginJournal(&written, journal.c_str(), app.c_str(), backup.c_str()));
+    ASSERT_TRUE(RecordInJournal(&written, 'C', "新しい.txt"));
+    ASSERT_TRUE(WriteTestFile(app + "新しい.txt", "x"));
+    CloseJournal(&written);
+    EXPECT_EQ(UNDO_COMPLETE, Undo());
+    EXPECT_FALSE(Exists(app + "新しい.txt")) << "double-byte names survive the journal";
+
+    ASSERT_TRUE(BeginJournal(&written, journal.c_str(), app.c_str(), backup.c_str()));
+    ASSERT_TRUE(RecordInJournal(&written, 'C', "kept.txt"));
+    ASSERT_TRUE(WriteTestFile(app + "kept.txt", "x"));
+    ASSERT_TRUE(CommitJournal(&written, journal.c_str()));
+    EXPECT_FALSE(Exists(journal)) << "a committed journal is gone";
+    EXPECT_TRUE(Exists(app + "kept.txt"));
+}
+
+} // namespace
