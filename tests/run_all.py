@@ -3,7 +3,10 @@
 
 1. the pure tests, natively under the sanitizers (CTest in build/native);
 2. the unit tests under Wine (CTest in build/win64, through the cross-compiling emulator);
-3. the end-to-end tests under Wine (pytest in tests/e2e).
+3. the end-to-end tests under Wine (pytest in tests/e2e);
+4. the 32-bit release end to end under wine32 on qemu-i386 (pytest in tests/release32, in a run of its own
+   with its own Wine prefix and display); where 32-bit programs cannot run its tests are skipped, with the
+   reason printed, and not counted.
 GoogleTest and pytest write XML reports; the counts come from them, one per test case. A test program that
 crashed before writing its report counts as one failure.
 """
@@ -30,6 +33,10 @@ def count_report(path):
         else:
             passed += 1
     return passed, failed
+
+
+def count_skipped(path):
+    return sum(1 for case in ElementTree.parse(path).getroot().iter("testcase") if case.find("skipped") is not None)
 
 
 def run_ctest(build_dir, name, env, under_wine=False):
@@ -67,6 +74,27 @@ def run_pytest(env):
     return passed, failed
 
 
+def run_release32():
+    """The release suite runs in a pytest process of its own: the harness takes its prefix from the
+    environment when it is first imported, and this suite's prefix is not the 64-bit one."""
+    REPORTS.mkdir(parents=True, exist_ok=True)
+    report = REPORTS / "release32.xml"
+    if report.exists():
+        report.unlink()
+    env = dict(os.environ)
+    env.pop("KOVREL_TEST_DISPLAY", None)
+    result = subprocess.run([sys.executable, "-m", "pytest", "-q", "-rs", "-p", "no:cacheprovider",
+                             str(harness.ROOT / "tests" / "release32"), "--junitxml", str(report)], env=env,
+                            check=False)
+    passed, failed = count_report(report) if report.exists() else (0, 1)
+    skipped = count_skipped(report) if report.exists() else 0
+    if (result.returncode != 0 and failed == 0) or passed + failed + skipped == 0:
+        failed += 1
+    print(f"release32: {passed} passed, {failed} failed" + (f" ({skipped} skipped)" if skipped else ""),
+          flush=True)
+    return passed, failed
+
+
 def main():
     totals = [0, 0]
 
@@ -83,6 +111,7 @@ def main():
         add(run_pytest(env))
     finally:
         session.stop()
+    add(run_release32())
     print(f"{totals[0]} passed, {totals[1]} failed", flush=True)
     return 0 if totals[1] == 0 and totals[0] > 0 else 1
 
