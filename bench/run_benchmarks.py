@@ -5,7 +5,9 @@ median reported, as a ratio to its baseline.
 - download: the worker's download of a 100 MB archive from nginx on loopback, against curl to disk, and the
   same download checked against APP_SIZE and APP_SHA256, against the unchecked one;
 - copy: the copy stage on 2,000 files of 100 MB in all, against `cp -r` and against Wine's xcopy;
-- whole silent update (1 large file; 1,000 files; 10,000 small files) against curl + unzip + cp;
+- whole silent update (1 large file; 1,000 files; 10,000 small files) against curl + unzip + cp, and the 32-bit
+  release's whole silent update through Kovrel.exe against the 64-bit Kovrel.exe's, in the prefix of the
+  32-bit tests (information only: the 32-bit build runs under emulation here, which is not Windows);
 - the sizes of the 32-bit Kovrel.exe and Kovrelw.exe.
 
 The worker runs in-process through run_update_driver.exe (the update procedure with a recording window);
@@ -25,6 +27,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "support"))
 import harness  # noqa: E402
+import release32  # noqa: E402
 import sample_app  # noqa: E402
 
 REPEAT = int(os.environ.get("KOVREL_BENCH_REPEAT", "3"))
@@ -90,6 +93,27 @@ class Bench:
         sample_app.make_writable(folder)
         shutil.rmtree(folder, ignore_errors=True)
         return seen, final, total
+
+    def run_launcher(self, launcher, info_url, app):
+        """One whole silent update through a launcher, from its start until the cleanup launcher has removed
+        the temporary folder; returns the seconds taken."""
+        temp = harness.temp_folder() / "Kovrel"
+        stop = threading.Event()
+        answerer = threading.Thread(target=self.answer_box, args=(stop,), daemon=True)
+        answerer.start()
+        started = time.monotonic()
+        subprocess.run([harness.WINE, harness.windows_path(launcher), info_url, app.windows_exe(),
+                        sample_app.SECTION, "1.0", "-s1"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=600, check=True)
+        assert harness.wait_until(lambda: not temp.exists(), 600, interval=0.02), f"{temp} stayed"
+        elapsed = time.monotonic() - started
+        stop.set()
+        answerer.join(timeout=10)
+        code = subprocess.run([harness.WINE, str(harness.DIST / "window_driver.exe"), "wait-mutex-free",
+                               harness.MUTEX_NAME, "120000"], env=self.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, check=False).returncode
+        assert code == 0, "the worker still runs after its folder was removed"
+        return elapsed
 
     def publish(self, name, files, extension="zip", checked=False):
         archive = self.web / f"{name}.{extension}"
@@ -194,7 +218,45 @@ def bench_whole(bench, nginx, scratch, rows):
         rows.append((f"silent update, {label}", median(worker), "curl + unzip + cp", median(baseline)))
 
 
-GROUPS = {"download": bench_download, "copy": bench_copy, "whole": bench_whole}
+def bench_whole_32(bench, rows):
+    """Whole silent updates through the 32-bit and the 64-bit Kovrel.exe, in turns, in the 32-bit tests'
+    prefix (on its own display and wineserver): launcher, worker and cleanup launcher each time."""
+    reason = release32.unavailable() or (release32.missing_build() and "scripts/build win32 has not run")
+    if reason:
+        print(f"32-bit whole update left out: {reason}")
+        return
+    saved_prefix = harness.PREFIX
+    harness.PREFIX = release32.PREFIX
+    session = None
+    try:
+        session = harness.Session().start()
+        release32.install_standin_archivers(harness.PREFIX)
+        launchers = Bench(session.environment(), bench.web, bench.nginx)
+        for label, count, total in (("10 files", 10, 1 * MB), ("1,000 files", 1000, 50 * MB)):
+            files = tree_of(count, total)
+            info, _ = launchers.publish(f"whole32-{count}", files)
+            times = {release32.LAUNCHER: [], harness.DIST / "Kovrel.exe": []}
+            for _ in range(REPEAT):
+                for launcher, seconds in times.items():
+                    app = sample_app.SampleApp().install()
+                    seconds.append(launchers.run_launcher(launcher, info, app))
+                    name = next(iter(files))
+                    assert (app.folder / name).read_bytes() == files[name], "the update did not happen"
+                    app.remove()
+            rows.append((f"32-bit silent update, {label}", median(times[release32.LAUNCHER]),
+                         "64-bit Kovrel.exe", median(times[harness.DIST / "Kovrel.exe"])))
+    finally:
+        if session:
+            session.stop()
+        harness.PREFIX = saved_prefix
+
+
+def bench_whole_both(bench, nginx, scratch, rows):
+    bench_whole(bench, nginx, scratch, rows)
+    bench_whole_32(bench, rows)
+
+
+GROUPS = {"download": bench_download, "copy": bench_copy, "whole": bench_whole_both}
 
 
 def main():

@@ -44,6 +44,8 @@ class Demo:
         return None
 
     def screenshot(self, name):
+        # Once the box that was just answered has gone from the screen.
+        self.driver("gone", "Kovrel", "30000")
         SHOTS.mkdir(parents=True, exist_ok=True)
         path = SHOTS / f"{name}.png"
         subprocess.run(["import", "-window", "root", "-display", self.env["DISPLAY"], str(path)],

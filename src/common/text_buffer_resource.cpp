@@ -1,7 +1,8 @@
-// Loading string resources into a TextBuffer. LoadStringA cuts a text that does not fit without saying so,
+// Loading string resources into a TextBuffer. The load cuts a text that does not fit without saying so,
 // so the block grows by 256 bytes until the text ends with more than two bytes to spare: a margin of one
 // byte could hide a double-byte character that was dropped whole.
 #include <windows.h>
+#include "localized_resource.h"
 #include "text_buffer.h"
 
 bool TextBuffer::LoadResourceString(void *module, unsigned id)
@@ -13,7 +14,7 @@ bool TextBuffer::LoadResourceString(void *module, unsigned id)
         return false;
     int loaded = 0;
     for (;;) {
-        loaded = LoadStringA(static_cast<HINSTANCE>(module), id, text, static_cast<int>(size));
+        loaded = LoadLocalizedString(static_cast<HMODULE>(module), id, text, static_cast<int>(size));
         if (loaded < 0)
             loaded = 0;
         if (size - static_cast<unsigned>(loaded) > 2)

@@ -78,6 +78,13 @@ class Run:
     def running(self):
         return self.process.poll() is None
 
+    def windows_pid(self):
+        """The Windows process id of the program that the driver started, once it has started."""
+        for line in list(self.output):
+            if line.startswith("started "):
+                return int(line.split()[1])
+        return None
+
 
 class Kovrel:
     """Starts the product's programs and sees and answers their windows, as a person would."""
@@ -135,6 +142,16 @@ class Kovrel:
         code, lines = self.driver("wait-mutex-free", harness.MUTEX_NAME, str(timeout_ms))
         return code == 0
 
+    def end(self, run):
+        """Ends a run that is still going: the program the driver started, by its Windows process id, then
+        the driver itself, by its process id."""
+        pid = run.windows_pid()
+        if pid is not None and run.running():
+            self.driver("end", str(pid))
+        if run.running():
+            run.process.kill()
+        run.process.wait(timeout=60)
+
 
 def remove_path(path):
     if path.is_symlink() or path.is_file():
@@ -159,14 +176,15 @@ def kovrel(wine_env, tmp_path, kovrel_temp):
     k = Kovrel(wine_env, tmp_path)
     assert k.wait_mutex_free(), "a run of an earlier test still holds the mutex"
     yield k
-    # Every process that the test started has ended, and so have the worker and cleanup launcher.
+    # Every process that the test started ends here, by its process id. The worker and the cleanup launcher
+    # are the product's own: they are waited for, never ended by name.
     for run in k.runs:
         if run.running():
-            run.process.kill()
-    if not k.wait_mutex_free(60000):
-        subprocess.run(["pkill", "-f", "Kovrel"], check=False)
-        k.wait_mutex_free(30000)
+            k.end(run)
+    freed = k.wait_mutex_free(120000)
     remove_path(kovrel_temp)
+    assert freed, ("after 120 s a worker or cleanup launcher of this test still holds the mutex "
+                   f"{harness.MUTEX_NAME}; it was left running (probably waiting at a box or in its dialog)")
 
 
 @pytest.fixture(scope="session")

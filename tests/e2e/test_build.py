@@ -1,11 +1,15 @@
 """The built executables: targets, imports, embedded worker, string tables, version block, sizes."""
+import os
 import re
+from pathlib import Path
 
 import harness
 import pytest
 from pe_resources import PeFile, string_table
 
-RELEASE = harness.ROOT / "build" / "win32" / "dist"
+# KOVREL_RELEASE points at another release build, as KOVREL_BUILD does for the 64-bit one.
+RELEASE = Path(os.environ.get("KOVREL_RELEASE") or harness.ROOT / "build" / "win32" / "dist")
+JAPANESE, ENGLISH = 1041, 1033
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll", "gdi32.dll", "wininet.dll",
                "comctl32.dll", "ole32.dll", "oleaut32.dll", "advapi32.dll"}
 
@@ -41,9 +45,10 @@ def test_release_sizes():
     worker = (RELEASE / "Kovrelw.exe").stat().st_size
     launcher = (RELEASE / "Kovrel.exe").stat().st_size
     print(f"32-bit worker {worker} bytes, 32-bit launcher {launcher} bytes")
-    assert worker < 54272
-    # The release carries the signature verifier and still stays within 56 KiB, worker included.
-    assert launcher <= 57344
+    # The worker carries its texts and dialog in Japanese and English (about 7 KiB of resources).
+    assert worker < 64 * 1024
+    # The release carries the signature verifier, the replacement journal and both languages, worker included.
+    assert launcher <= 76 * 1024
 
 
 def test_launcher_strings_and_version_block():
@@ -55,6 +60,16 @@ def test_launcher_strings_and_version_block():
         30003: "一時フォルダを削除できませんでした：\n%s\n\n別の一時フォルダを使用します。",
         30050: "Kovrel",
     }
+    assert string_table(resources, ENGLISH) == {
+        30000: "The mutex could not be created.",
+        30001: "The command line is not valid.",
+        30002: "Kovrel is already running.",
+        30003: "The temporary folder could not be deleted:\n%s\n\nAnother temporary folder is used.",
+        30050: "Kovrel",
+    }
+    assert string_languages(resources) == {JAPANESE, ENGLISH}
+    assert (16, 1, 1041) in resources and not [key for key in resources if key[0] == 16 and key[2] != 1041], \
+        "one version block, Japanese"
     version = resources[(16, 1, 1041)]
     fixed = version.index(b"\xbd\x04\xef\xfe")  # VS_FIXEDFILEINFO signature
     file_ms, file_ls, product_ms, product_ls = [int.from_bytes(version[fixed + o:fixed + o + 4], "little")
@@ -68,11 +83,17 @@ def test_launcher_strings_and_version_block():
         assert re.search(key + r"\x00+" + re.escape(value) + r"\x00", text), key
 
 
+def string_languages(resources):
+    return {language for rtype, _, language in resources if rtype == 6}
+
+
 def test_worker_string_table_is_complete():
-    strings = string_table(load(RELEASE / "Kovrelw.exe").resources())
+    resources = load(RELEASE / "Kovrelw.exe").resources()
+    strings = string_table(resources)
     expected_ids = (list(range(30000, 30005)) + list(range(30050, 30055)) + list(range(30100, 30120)) +
                     list(range(30200, 30207)))
     assert sorted(strings) == expected_ids
+    assert string_languages(resources) == {JAPANESE, ENGLISH}
     assert strings[30001] == "Kovrel の初期化に失敗しました。"
     assert strings[30003] == ("これからアップデートを行います。\n『 アップデートを行うアプリケーションを終了させた後 』\n"
                               "に「OK」ボタンを押してください。")
@@ -89,3 +110,46 @@ def test_launcher_carries_an_empty_key_block():
     for dist in (RELEASE, harness.DIST):
         block = load(dist / "Kovrel.exe").resources()[(10, 102, 0)]
         assert block == b"KOVREL-PUBKEYS-1" + bytes(64)
+
+
+@pytest.mark.parametrize("name", ["Kovrel.exe", "Kovrelw.exe"])
+def test_english_strings_are_plain_ascii_and_complete(name):
+    """Every text has an English form, and it reads the same in any ANSI code page."""
+    resources = load(RELEASE / name).resources()
+    japanese = string_table(resources, JAPANESE)
+    english = string_table(resources, ENGLISH)
+    assert sorted(english) == sorted(japanese)
+    for string_id, text in english.items():
+        assert text and text.isascii(), f"{string_id}: {text!r}"
+        # Composed texts keep their one placeholder.
+        assert text.count("%s") == japanese[string_id].count("%s"), string_id
+
+
+def test_worker_english_texts():
+    strings = string_table(load(RELEASE / "Kovrelw.exe").resources(), ENGLISH)
+    assert strings[30001] == "Kovrel could not be initialized."
+    assert strings[30002] == "The installed version is the latest."
+    assert strings[30003] == ("The update is about to start.\nFirst close the application that is being updated,\n"
+                              "then press the OK button.")
+    assert strings[30052] == "MS PGothic", "the English name of the Japanese dialog's font"
+    assert (strings[30053], strings[30054]) == ("Aborting...", "Close")
+    assert strings[30112] == "The application was updated successfully."
+    assert strings[30113] == ("Update failed:\n\nThe update could not be verified.\n"
+                              "Its signature or contents are not correct.\nThe application has not been changed.")
+
+
+def has_dialog_text(template, text):
+    """True when the dialog template holds the text as one of its zero-terminated UTF-16 strings."""
+    return (text + "\0").encode("utf-16-le") in template
+
+
+def test_worker_dialog_in_both_languages():
+    resources = load(RELEASE / "Kovrelw.exe").resources()
+    assert {key[2] for key in resources if key[:2] == (5, 101)} == {JAPANESE, ENGLISH}
+    japanese, english = resources[(5, 101, JAPANESE)], resources[(5, 101, ENGLISH)]
+    # The same styles, control count and size in both: one skin fits either.
+    assert japanese[:18] == english[:18], "style, extended style, control count, position and size"
+    for text in ("Updating...", "ＭＳ Ｐゴシック", "中止", "アプリケーションを再起動する"):
+        assert has_dialog_text(japanese, text), text
+    for text in ("Updating...", "MS PGothic", "Abort", "Restart the application"):
+        assert has_dialog_text(english, text), text

@@ -94,13 +94,19 @@ def test_real_worker_with_four_tokens_ends_in_cleanup(kovrel, kovrel_temp):
     assert kovrel.wait_mutex_free()
 
 
-def test_second_launcher_is_refused_and_touches_nothing(kovrel, kovrel_temp):
+@pytest.mark.parametrize("locale,text", [
+    pytest.param(None, ALREADY_RUNNING, id="Japanese"),
+    pytest.param(harness.ENGLISH_LOCALE, "Kovrel is already running.", id="English"),
+    pytest.param(harness.JAPANESE_INTERFACE_WESTERN_CODE_PAGE, "Kovrel is already running.",
+                 id="Japanese interface, western code page"),
+])
+def test_second_launcher_is_refused_and_touches_nothing(kovrel, kovrel_temp, locale, text):
     kovrel_temp.mkdir(parents=True)
     (kovrel_temp / "marker").write_text("in use")
     with kovrel.holding_mutex():
-        run = kovrel.start_launcher(KOVREL, "a b c d")
+        run = kovrel.start_launcher(KOVREL, "a b c d", locale)
         box = kovrel.press("Kovrel", "OK")
-        assert box.text() == ALREADY_RUNNING
+        assert box.text() == text
         assert run.exit_code() == 0
     assert (kovrel_temp / "marker").read_text() == "in use"
     assert sorted(p.name for p in kovrel_temp.iterdir()) == ["marker"]

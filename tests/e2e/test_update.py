@@ -95,8 +95,9 @@ class Updater:
     def work(self):
         return self.folder / "Work"
 
-    def start(self, info_url, version="1.0", options="", extra_env=None):
-        tail = f'"{harness.windows_path(self.folder / "Kovrel.exe")}" {info_url} "{self.app.windows_exe()}" ' \
+    def start(self, info_url, version="1.0", options="", extra_env=None, app_path=None):
+        app_path = app_path or self.app.windows_exe()
+        tail = f'"{harness.windows_path(self.folder / "Kovrel.exe")}" {info_url} "{app_path}" ' \
                f'{SECTION} {version} {options}'.rstrip()
         tail_file = self.scratch / f"tail{len(self.runs)}.txt"
         tail_file.write_text(tail, encoding="utf-8")

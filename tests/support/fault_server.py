@@ -16,6 +16,8 @@ Binds 127.0.0.1 on a free port and writes the port to FILE. The first path segme
     /endless/<name>           the file without a length, then zeros until the client goes away (or 120 s)
     /loop/<name>              302 back to /loop/<name>, for ever
     /gzip/<name>              the file gzip-compressed, with Content-Encoding: gzip whatever the client asked
+    /noanswer/<name>          reads the request and never answers (until the client goes away, or 120 s)
+    /drip/<name>              announces the full length, then 1 KiB every 30 s
 Each request line is logged (one line, flushed) to --log or standard output, so tests can see what was asked.
 """
 import argparse
@@ -91,6 +93,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             self.close_connection = True
             return
+        if kind == "noanswer":
+            self.stall()
+            self.close_connection = True
+            return
         if kind == "loop":
             hop = int(query.get("hop", ["0"])[0]) + 1
             self.send_response(302)
@@ -99,7 +105,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             return
         body = self.body_of(name)
-        if body is None or kind not in ("file", "nolength", "short", "stall", "slow", "chunked", "endless", "gzip"):
+        if body is None or kind not in ("file", "nolength", "short", "stall", "slow", "chunked", "endless", "gzip", "drip"):
             self.send_status_page(404)
             return
         head_only = self.command == "HEAD"
@@ -136,6 +142,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.start_body(len(packed), encoding="gzip")
                 if not head_only:
                     self.wfile.write(packed)
+            elif kind == "drip":
+                self.start_body(len(body))
+                if not head_only:
+                    for at in range(0, len(body), 1024):
+                        self.wfile.write(body[at:at + 1024])
+                        self.wfile.flush()
+                        if self.server.stopping.wait(30):
+                            break
             elif kind == "endless":
                 self.start_body()
                 if not head_only:

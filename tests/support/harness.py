@@ -10,6 +10,7 @@ import socket
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -22,6 +23,30 @@ WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver64"
 MUTEX_NAME = "Kovrel_check_period_mutex"
 CLEANUP_ARGUMENT = "<:rokuta!velmoranpisuCLOSE!!:>"
+SCREEN = (1280, 1024)
+# The locale of a system whose interface is not Japanese, for a test's programs (extra_env): Wine then
+# reports English (0x409) and code page 1252.
+ENGLISH_LOCALE = {"LC_ALL": "C.UTF-8", "LANG": "C.UTF-8"}
+# A Japanese interface over code page 1252: the platform's loader would pick the Japanese texts, which that
+# code page turns into question marks (an empty LC_ALL counts as unset).
+JAPANESE_INTERFACE_WESTERN_CODE_PAGE = {"LC_ALL": "", "LANG": "C.UTF-8", "LC_MESSAGES": "ja_JP.UTF-8"}
+# The dialog's font is not part of Wine: a Japanese proportional font installed on the machine takes its
+# place, under its Japanese and its English name, and so does the font of Japanese title bars (MS UI Gothic).
+# A virtual desktop of the screen's size gives windows the frame and title bar that Wine draws itself, as on
+# Windows; without a window manager they would have none.
+PREFIX_SETTINGS = """Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]
+"ＭＳ Ｐゴシック"="IPAPGothic"
+"MS PGothic"="IPAPGothic"
+"MS UI Gothic"="IPAPGothic"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]
+"Desktop"="Default"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]
+"Default"="{width}x{height}"
+"""
 
 
 def wine_environment(display=None):
@@ -59,6 +84,20 @@ def temp_folder():
     return PREFIX / "drive_c" / "users" / prefix_user() / "Temp"
 
 
+# Wine's own fonts (package fonts-wine) for what it draws itself: the glyphs of the title bar's buttons
+# (Marlett) and its text (Tahoma). This Wine looks for them only in the prefix's font folder.
+WINE_FONTS = Path("/usr/share/wine/fonts")
+
+
+def install_wine_fonts():
+    fonts = PREFIX / "drive_c" / "windows" / "Fonts"
+    for name in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf"):
+        source = WINE_FONTS / name
+        if source.exists() and not (fonts / name).exists():
+            fonts.mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(source, fonts / name)
+
+
 def install_standin_archivers():
     """Copies the stand-in archiver libraries into the prefix's system folder, where the worker's bare-name
     load finds them, as a user installs archiver libraries."""
@@ -66,6 +105,28 @@ def install_standin_archivers():
     system.mkdir(parents=True, exist_ok=True)
     for name in ("Unlha32.dll", "Unzip32.dll", "tar32.dll", "cab32.dll", "unrar32.dll", "7-zip32.dll"):
         shutil.copyfile(BUILD / "archivers" / name, system / name)
+
+
+def prefix_settings_applied():
+    """True when the prefix's saved user registry already holds PREFIX_SETTINGS."""
+    user_registry = PREFIX / "user.reg"
+    if not user_registry.exists():
+        return False
+    saved = user_registry.read_text(encoding="utf-8", errors="replace")
+    # Wine keeps the Japanese value name in escapes; the number of replacements counts it.
+    return (saved.count('="IPAPGothic"') >= PREFIX_SETTINGS.count('="IPAPGothic"') and
+            '"Desktop"="Default"' in saved and
+            f'"Default"="{SCREEN[0]}x{SCREEN[1]}"' in saved)
+
+
+def apply_prefix_settings(env):
+    """Writes PREFIX_SETTINGS into the prefix's registry; writing them again changes nothing."""
+    text = PREFIX_SETTINGS.format(width=SCREEN[0], height=SCREEN[1]).replace("\n", "\r\n")
+    with tempfile.TemporaryDirectory(dir=PREFIX / "drive_c") as folder:
+        settings = Path(folder) / "kovrel-tests.reg"
+        settings.write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
+        subprocess.run([WINE, "reg", "import", windows_path(settings)], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
 
 
 def wait_until(condition, timeout, interval=0.05):
@@ -92,7 +153,8 @@ class Session:
             raise RuntimeError("Xvfb is not installed")
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "1280x1024x24"],
+            ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0",
+             f"{SCREEN[0]}x{SCREEN[1]}x24"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b""
@@ -121,6 +183,12 @@ class Session:
             PREFIX.mkdir(parents=True, exist_ok=True)
             subprocess.run([WINE, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=300, check=False)
+            subprocess.run([WINESERVER, "-w"], env=env, timeout=300, check=False)
+        install_wine_fonts()
+        # The first program that opens a window makes the desktop; it must find the settings already there.
+        # They are written by a wineserver of their own, which saves them when it ends.
+        if not prefix_settings_applied():
+            apply_prefix_settings(env)
             subprocess.run([WINESERVER, "-w"], env=env, timeout=300, check=False)
         # One persistent wineserver makes each Windows process start in milliseconds instead of seconds.
         subprocess.run(["setsid", "-f", WINESERVER, "-p"], env=env, stdout=subprocess.DEVNULL,

@@ -11,7 +11,10 @@
 //   window_driver wait-mutex-free NAME [TIMEOUT_MS]  wait until no process holds a handle to the named mutex
 //   window_driver run FILE                           start a process exactly as FILE (UTF-8) says: its first
 //                                                    line is the program, its second the whole command line;
-//                                                    wait for it and print "exit N"
+//                                                    print "started PID", wait for it and print "exit N"
+//   window_driver gone CAPTION [TIMEOUT_MS]          wait until no visible top-level window has that caption
+//   window_driver end PID                            end the process with that Windows process id (one that
+//                                                    a run of the driver started)
 //
 // Output is UTF-8, one line per item:
 //   window <caption>
@@ -19,6 +22,7 @@
 //            work=<left>,<top>,<right>,<bottom>    (screen pixels; origin is the client area's top-left)
 //   control <id> <class> <text>        (line breaks in the text are written as \n)
 //   state <id> visible=<0|1> checked=<0|1> position=<n>   (checked for buttons, position for progress bars)
+//   place <id> <x> <y> <width> <height>  (the control's rectangle in the window's client coordinates)
 // A message box's text is the static control with id 65535. Exit code 0 on success, 1 on a timeout,
 // 2 on bad arguments.
 #include <windows.h>
@@ -105,6 +109,12 @@ static BOOL CALLBACK PrintControl(HWND control, LPARAM)
     WriteUtf8(L"state " + std::to_wstring(static_cast<unsigned>(GetDlgCtrlID(control))) + L" visible=" +
               std::to_wstring(IsWindowVisible(control) ? 1 : 0) + L" checked=" + std::to_wstring(checked == BST_CHECKED) +
               L" position=" + std::to_wstring(static_cast<long long>(position)) + L"\n");
+    RECT place;
+    GetWindowRect(control, &place);
+    MapWindowPoints(0, GetParent(control), reinterpret_cast<POINT *>(&place), 2);
+    WriteUtf8(L"place " + std::to_wstring(static_cast<unsigned>(GetDlgCtrlID(control))) + L" " +
+              std::to_wstring(place.left) + L" " + std::to_wstring(place.top) + L" " +
+              std::to_wstring(place.right - place.left) + L" " + std::to_wstring(place.bottom - place.top) + L"\n");
     return TRUE;
 }
 
@@ -189,6 +199,35 @@ static int Escape(const wchar_t *caption, DWORD timeout)
     PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     WriteUtf8(L"escape\n");
     return 0;
+}
+
+static int WaitGone(const wchar_t *caption, DWORD timeout)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        Search search = {caption, 0};
+        EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
+        if (!search.found)
+            return 0;
+        if (GetTickCount() - start > timeout) {
+            WriteUtf8(L"still there " + std::wstring(caption) + L"\n");
+            return 1;
+        }
+        Sleep(50);
+    }
+}
+
+static int EndProcess(DWORD id)
+{
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+    if (!process) {
+        WriteUtf8(L"no process " + std::to_wstring(id) + L"\n");
+        return 1;
+    }
+    BOOL ended = TerminateProcess(process, 1) && WaitForSingleObject(process, 30000) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    WriteUtf8(ended ? L"ended\n" : L"not ended\n");
+    return ended ? 0 : 1;
 }
 
 static int HoldMutex(const wchar_t *name)
@@ -293,6 +332,10 @@ int main()
         result = WaitMutexFree(arguments[2], count > 3 ? _wtoi(arguments[3]) : 30000);
     else if (command == L"run")
         result = Run(arguments[2]);
+    else if (command == L"gone")
+        result = WaitGone(arguments[2], count > 3 ? _wtoi(arguments[3]) : 30000);
+    else if (command == L"end")
+        result = EndProcess(static_cast<DWORD>(_wtoi(arguments[2])));
     LocalFree(arguments);
     return result;
 }

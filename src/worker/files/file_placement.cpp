@@ -1,6 +1,7 @@
 // One file put in place, moved or deleted, with the retries that a file still held for a moment by a
 // closing application needs.
 #include "file_placement.h"
+#include "../../common/heap.h"
 #include "../../common/text.h"
 
 // Four tries, each failed one followed by a sleep: a little over four seconds for a file that stays locked.
@@ -65,4 +66,29 @@ bool DeleteWithRetries(const char *path)
         Sleep(RETRY_SLEEP_MS);
     }
     return false;
+}
+
+bool SameContent(const char *a, const char *b)
+{
+    const DWORD CHUNK = 65536;
+    HANDLE first = CreateFileA(a, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    HANDLE second = CreateFileA(b, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    unsigned char *buffers = static_cast<unsigned char *>(AllocateBytes(2 * CHUNK));
+    bool same = first != INVALID_HANDLE_VALUE && second != INVALID_HANDLE_VALUE && buffers;
+    while (same) {
+        DWORD gotFirst = 0;
+        DWORD gotSecond = 0;
+        same = ReadFile(first, buffers, CHUNK, &gotFirst, 0) && ReadFile(second, buffers + CHUNK, CHUNK, &gotSecond, 0) &&
+               gotFirst == gotSecond;
+        for (DWORD i = 0; same && i < gotFirst; i++)
+            same = buffers[i] == buffers[CHUNK + i];
+        if (gotFirst == 0)
+            break;
+    }
+    FreeBytes(buffers);
+    if (first != INVALID_HANDLE_VALUE)
+        CloseHandle(first);
+    if (second != INVALID_HANDLE_VALUE)
+        CloseHandle(second);
+    return same;
 }

@@ -15,5 +15,8 @@ bool PlaceCopy(const char *from, const char *to, char *part);
 // ERROR_NOT_SAME_DEVICE from GetLastError when the two lie on different drives.
 bool MoveOver(const char *from, const char *to);
 
+// True when both files can be read and hold the same bytes.
+bool SameContent(const char *a, const char *b);
+
 // Deletes the file whatever its attributes, with the same tries. True when it is gone (or was never there).
 bool DeleteWithRetries(const char *path);

@@ -97,7 +97,10 @@ static bool RestoreReplaced(const JournalHeader &header, const char *relative, c
         return false;
     bool back = true;
     if (Exists(backup)) {
-        back = MoveOver(backup, target) || (GetLastError() == ERROR_NOT_SAME_DEVICE && PlaceCopy(backup, target, part));
+        // Across drives the original was copied, not moved: a target that still holds it needs nothing, and
+        // copying it back could fail on the very drive that filled up.
+        back = MoveOver(backup, target) ||
+               (GetLastError() == ERROR_NOT_SAME_DEVICE && (SameContent(backup, target) || PlaceCopy(backup, target, part)));
         if (back && restored)
             ++*restored;
     }

@@ -11,7 +11,7 @@ static const DWORD COLOR_TEXT_SIZE = 11;
 static void ReadColor(const char *file, const char *section, const char *key, unsigned *field)
 {
     char text[COLOR_TEXT_SIZE];
-    if (GetPrivateProfileStringA(section, key, "", text, COLOR_TEXT_SIZE, file) > 0 && text[0])
+    if (GetPrivateProfileStringA(section, key, "", text, COLOR_TEXT_SIZE, file) > 0 && HasColorValue(text))
         *field = ParseColor(text);
 }
 

@@ -14,8 +14,20 @@ static int HexDigit(char c)
     return -1;
 }
 
-// Only a lower-case "0x" is a prefix. A character that is not a hexadecimal digit ends the number, after
-// the value has been shifted for it: "12G" reads as 0x120.
+// A blank, a tab or ';' ends the value: settings files put comments after their values, and the profile
+// reader hands them over with the value.
+static bool EndsColorText(char c)
+{
+    return !c || c == ' ' || c == '\t' || c == ';';
+}
+
+bool HasColorValue(const char *text)
+{
+    return text && !EndsColorText(text[0]);
+}
+
+// Only a lower-case "0x" is a prefix. Any other character that is not a hexadecimal digit ends the number,
+// after the value has been shifted for it: "12G" reads as 0x120.
 unsigned ParseColor(const char *text)
 {
     if (!text)
@@ -25,7 +37,7 @@ unsigned ParseColor(const char *text)
     else if (text[0] == '#')
         text += 1;
     unsigned value = 0;
-    for (; *text; text++) {
+    for (; !EndsColorText(*text); text++) {
         value <<= 4;
         int digit = HexDigit(*text);
         if (digit < 0)

@@ -36,4 +36,9 @@ extern WorkerSettings workerSettings;
 void LoadSettings();
 
 // A colour text: an optional "0x" or "#" prefix, then hexadecimal digits, used as the colour value as is.
+// The value ends at the first blank, tab or ';'.
 unsigned ParseColor(const char *text);
+
+// False when the text holds no value before the first blank, tab or ';' (empty, or only a comment): the
+// setting then keeps its default.
+bool HasColorValue(const char *text);

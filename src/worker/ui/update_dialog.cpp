@@ -16,6 +16,7 @@
 #include "../startup/worker_entry.h"
 #include "../startup/worker_settings.h"
 #include "../update/update_procedure.h"
+#include "../../common/localized_resource.h"
 #include "../../common/text_buffer.h"
 
 // Positions are given in a reference client area of 364 x 176 pixels and scaled to the real one.
@@ -153,7 +154,9 @@ static BOOL OnInitDialog(HWND window)
     }
 
     LoadImage(window, dialog.backgroundImage, "bkgnd.vrl");
-    if (!dialog.backgroundImage.previousBitmap && workerSettings.colorBkgnd == NO_COLOR)
+    // An unset background colour is the system's, also around a picture smaller than the dialog: left
+    // unpainted, that area would show whatever lay there before.
+    if (workerSettings.colorBkgnd == NO_COLOR)
         workerSettings.colorBkgnd = GetSysColor(COLOR_BTNFACE);
     LoadImage(window, dialog.partsImage, "parts.vrl");
 
@@ -206,9 +209,7 @@ static BOOL OnEraseBackground(HWND window, HDC context)
     } else {
         FillInfoRect(context);
     }
-    // An unset background colour leaves the area unpainted, like every other unset colour.
-    if (workerSettings.colorBkgnd != NO_COLOR)
-        FillRectColor(context, &client, SkinColor(workerSettings.colorBkgnd));
+    FillRectColor(context, &client, SkinColor(workerSettings.colorBkgnd));
     SelectClipRgn(context, 0);
 
     const RECT &r = dialog.infoRect;
@@ -378,7 +379,14 @@ static INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM wPara
     return FALSE;
 }
 
+// The template in the language of the string tables, so that the dialog's own texts and the ones it loads
+// agree.
 int ShowUpdateDialog()
 {
-    return static_cast<int>(DialogBoxParamA(moduleInstance, MAKEINTRESOURCEA(IDD_UPDATE), 0, UpdateDialogProc, 0));
+    HRSRC found = FindLocalizedResource(moduleInstance, MAKEINTRESOURCEA(IDD_UPDATE), MAKEINTRESOURCEA(5)); // RT_DIALOG
+    HGLOBAL loaded = found ? LoadResource(moduleInstance, found) : 0;
+    const DLGTEMPLATE *dialogTemplate = loaded ? static_cast<const DLGTEMPLATE *>(LockResource(loaded)) : 0;
+    if (!dialogTemplate)
+        return -1;
+    return static_cast<int>(DialogBoxIndirectParamA(moduleInstance, dialogTemplate, 0, UpdateDialogProc, 0));
 }

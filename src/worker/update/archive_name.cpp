@@ -3,12 +3,21 @@
 #include "../../common/multibyte_path.h"
 #include "../../common/text.h"
 
-const char *ArchiveFileName(const char *url)
+bool ArchiveFileName(const char *url, char *name, unsigned capacity)
 {
-    if (!url)
-        return 0;
-    const char *separator = FindLastSeparator(url);
-    return separator ? separator + 1 : url;
+    if (!url || !name || capacity == 0)
+        return false;
+    // The query and the fragment are for the server; neither byte occurs inside a double-byte character.
+    unsigned end = 0;
+    while (url[end] && url[end] != '?' && url[end] != '#')
+        end++;
+    char path[2084];
+    if (end >= sizeof path)
+        return false;
+    CopyBytes(path, url, end);
+    path[end] = 0;
+    const char *separator = FindLastSeparator(path);
+    return CopyText(name, capacity, separator ? separator + 1 : path);
 }
 
 static char Upper(char c)

@@ -1,7 +1,8 @@
 #pragma once
 
-// The archive's file name in an archive URL: the part after its last '/' or '\', or the whole URL.
-const char *ArchiveFileName(const char *url);
+// The archive's file name in an archive URL: the part of its path after the last '/' or '\' (or the whole
+// path), without the query or fragment. False when it does not fit in `capacity` bytes.
+bool ArchiveFileName(const char *url, char *name, unsigned capacity);
 
 // True when the name can be used as a file in the work folder: not empty, not "." or "..", no ':' or other
 // character that Windows refuses in a name, no trailing dot or blank, and not a reserved device name.

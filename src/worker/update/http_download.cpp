@@ -14,7 +14,11 @@
 
 unsigned largestReceived;
 
+// Fewer than STALL_BYTES in STALL_LIMIT_MS is a stall: a drip never keeps a download alive.
 static const DWORD STALL_LIMIT_MS = 60000;
+static const unsigned STALL_BYTES = 4096;
+// Connecting, sending the request and receiving the response headers, redirects included.
+static const DWORD OPEN_LIMIT_MS = 60000;
 static const DWORD WAIT_SLICE_MS = 250;
 static const unsigned SMALLEST_TRANSFER = 260;
 
@@ -35,7 +39,7 @@ void CALLBACK DownloadStatusCallback(HINTERNET, DWORD_PTR context, DWORD status,
         SendStatus(record->block, STATUS_PROGRESS, position);
 }
 
-HINTERNET OpenUrl(HINTERNET internet, const char *url, ProgressRecord *context)
+static HINTERNET OpenUrlNow(HINTERNET internet, const char *url, ProgressRecord *context)
 {
     // Always from the server: a cached copy of the information file would hide a new version. Redirects are
     // followed here, so that their number is bounded and https never leads to plain http.
@@ -65,6 +69,76 @@ HINTERNET OpenUrl(HINTERNET internet, const char *url, ProgressRecord *context)
             !RedirectAllowed(current, next) || !CopyText(current, sizeof current, next))
             return 0;
     }
+}
+
+// An abort request is put to the user at once; a declined one lets the download go on.
+static bool StopRequested(StatusBlock *block)
+{
+    if (block->state == STATE_RUNNING)
+        return false;
+    if (ShouldStop(block)) {
+        if (block->state >= STATE_ABORT_REQUESTED)
+            block->state = STATE_ABORTED; // confirmed: the end of the run asks no second time
+        return true;
+    }
+    return false;
+}
+
+// What the update thread and the opening thread share. Whoever is last frees it: the update thread when the
+// open ended in time, the opening thread when it was left behind (it closes its late request too).
+struct PendingOpen {
+    HINTERNET internet;
+    ProgressRecord *context;
+    HINTERNET request;
+    volatile LONG state; // OPEN_PENDING, OPEN_FINISHED or OPEN_ABANDONED
+    char url[INTERNET_MAX_URL_LENGTH];
+};
+
+enum { OPEN_PENDING, OPEN_FINISHED, OPEN_ABANDONED };
+
+static DWORD WINAPI OpenThread(void *parameter)
+{
+    PendingOpen *open = static_cast<PendingOpen *>(parameter);
+    open->request = OpenUrlNow(open->internet, open->url, open->context);
+    if (InterlockedCompareExchange(&open->state, OPEN_FINISHED, OPEN_PENDING) == OPEN_ABANDONED) {
+        if (open->request)
+            InternetCloseHandle(open->request);
+        FreeBytes(open);
+    }
+    return 0;
+}
+
+HINTERNET OpenUrl(HINTERNET internet, const char *url, ProgressRecord *context, StatusBlock *block)
+{
+    // The platform's own time-outs are not honoured everywhere, and its calls are not woken by closing
+    // their handles: the open runs on a thread of its own, waited for a quarter second at a time.
+    PendingOpen *open = static_cast<PendingOpen *>(AllocateBytes(sizeof(PendingOpen)));
+    if (!open)
+        return 0;
+    open->internet = internet;
+    open->context = context;
+    open->request = 0;
+    open->state = OPEN_PENDING;
+    HANDLE thread = CopyText(open->url, sizeof open->url, url) ? CreateThread(0, 0, OpenThread, open, 0, 0) : 0;
+    if (!thread) {
+        FreeBytes(open);
+        return 0;
+    }
+    DWORD started = GetTickCount();
+    while (WaitForSingleObject(thread, WAIT_SLICE_MS) == WAIT_TIMEOUT) {
+        bool stop = StopRequested(block);
+        if ((stop || GetTickCount() - started >= OPEN_LIMIT_MS) &&
+            InterlockedCompareExchange(&open->state, OPEN_ABANDONED, OPEN_PENDING) == OPEN_PENDING) {
+            CloseHandle(thread);
+            if (!stop && block->state == STATE_RUNNING)
+                block->state = STATE_FAILED;
+            return 0;
+        }
+    }
+    CloseHandle(thread);
+    HINTERNET request = open->request;
+    FreeBytes(open);
+    return request;
 }
 
 unsigned long long AnnouncedLength(HINTERNET request)
@@ -183,19 +257,6 @@ static void EndReader(PendingRead *read, HANDLE thread, bool reading, char **buf
     FreePendingRead(read, false);
 }
 
-// An abort request is put to the user at once; a declined one lets the download go on.
-static bool StopRequested(StatusBlock *block)
-{
-    if (block->state == STATE_RUNNING)
-        return false;
-    if (ShouldStop(block)) {
-        if (block->state >= STATE_ABORT_REQUESTED)
-            block->state = STATE_ABORTED; // confirmed: the end of the run asks no second time
-        return true;
-    }
-    return false;
-}
-
 // A body the server encoded (gzip, deflate...) is not the file that was published; it is refused rather
 // than stored as if it were.
 static bool ContentEncoded(HINTERNET request)
@@ -208,7 +269,7 @@ static bool ContentEncoded(HINTERNET request)
 }
 
 // Waits for the chunk being read. False when the download is given up first: stopped, or stalled.
-static bool WaitForChunk(PendingRead *read, StatusBlock *block, DWORD lastByte, DownloadOutcome *outcome)
+static bool WaitForChunk(PendingRead *read, StatusBlock *block, DWORD lastProgress, DownloadOutcome *outcome)
 {
     for (;;) {
         if (WaitForSingleObject(read->done, WAIT_SLICE_MS) == WAIT_OBJECT_0)
@@ -217,7 +278,7 @@ static bool WaitForChunk(PendingRead *read, StatusBlock *block, DWORD lastByte, 
             *outcome = DOWNLOAD_STOPPED;
             return false;
         }
-        if (GetTickCount() - lastByte >= STALL_LIMIT_MS) {
+        if (GetTickCount() - lastProgress >= STALL_LIMIT_MS) {
             *outcome = DOWNLOAD_FAILED;
             return false;
         }
@@ -246,7 +307,9 @@ DownloadOutcome DownloadToFile(HINTERNET request, HANDLE file, char **buffer, un
     }
 
     unsigned long long written = 0;
-    DWORD lastByte = GetTickCount();
+    // The stall clock restarts each time another STALL_BYTES have arrived.
+    DWORD lastProgress = GetTickCount();
+    unsigned sinceProgress = 0;
     bool reading = false;
     if (!StopRequested(block)) {
         SetEvent(read->wanted);
@@ -255,7 +318,7 @@ DownloadOutcome DownloadToFile(HINTERNET request, HANDLE file, char **buffer, un
         outcome = DOWNLOAD_STOPPED;
     }
     while (reading) {
-        if (!WaitForChunk(read, block, lastByte, &outcome))
+        if (!WaitForChunk(read, block, lastProgress, &outcome))
             break;
         reading = false;
         char *chunk = read->buffers[read->next];
@@ -289,7 +352,14 @@ DownloadOutcome DownloadToFile(HINTERNET request, HANDLE file, char **buffer, un
         if (rules->hash)
             Sha256Update(rules->hash, chunk, got);
         written += got;
-        lastByte = GetTickCount();
+        sinceProgress += got;
+        if (sinceProgress >= STALL_BYTES) {
+            sinceProgress = 0;
+            lastProgress = GetTickCount();
+        } else if (GetTickCount() - lastProgress >= STALL_LIMIT_MS) {
+            outcome = DOWNLOAD_FAILED; // a drip: too few bytes for too long
+            break;
+        }
     }
     EndReader(read, thread, reading, buffer);
     if (outcome != DOWNLOAD_COMPLETE && outcome != DOWNLOAD_STOPPED && block->state == STATE_RUNNING)

@@ -18,8 +18,9 @@ void CALLBACK DownloadStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD 
 
 // Opens the URL with HTTP GET, always from the server, following at most MOST_REDIRECTS redirects, never
 // from https to plain http. A response whose status is 400 or more is not a file: the request is closed and
-// the result is none.
-HINTERNET OpenUrl(HINTERNET internet, const char *url, ProgressRecord *context);
+// the result is none. The open is given up after 60 seconds (STATE_FAILED) or when the user confirms an
+// abort (STATE_ABORTED); the result is then none too.
+HINTERNET OpenUrl(HINTERNET internet, const char *url, ProgressRecord *context, StatusBlock *block);
 
 // The body length that the server announced; 0 when none.
 unsigned long long AnnouncedLength(HINTERNET request);
@@ -34,7 +35,7 @@ bool AllocateTransferBuffer(HINTERNET request, unsigned cap, char **buffer, unsi
 
 enum DownloadOutcome {
     DOWNLOAD_COMPLETE,
-    DOWNLOAD_FAILED,   // read or write error, a body shorter than promised or announced, or 60 s without a byte
+    DOWNLOAD_FAILED,   // read or write error, a body shorter than promised or announced, or under 4 KiB in 60 s
     DOWNLOAD_STOPPED,  // the run was stopped: an abort the user confirmed, or the dialog went away
     DOWNLOAD_TOO_LONG, // the body (or its announced length) went past the limit
 };

@@ -108,8 +108,8 @@ static void OpenRequest(UpdateRun &run, const char *url)
     downloadRecord.block = run.block;
     downloadRecord.counter = DOWNLOAD_TAG;
     downloadRecord.span = 0;
-    run.request = url && url[0] ? OpenUrl(run.internet, url, RequestContext(run)) : 0;
-    if (!run.request)
+    run.request = url && url[0] ? OpenUrl(run.internet, url, RequestContext(run), run.block) : 0;
+    if (!run.request && run.block->state == STATE_RUNNING)
         Fail(run);
 }
 
@@ -264,8 +264,9 @@ static void OpenArchive(UpdateRun &run)
 static void CreateArchiveFile(UpdateRun &run)
 {
     AdvanceStage(run.block, 32, 0);
-    const char *name = ArchiveFileName(run.transfer);
-    if (!IsPlainFileName(name) || !ComposeInWork(run, run.filePath, name)) {
+    char name[MAX_PATH];
+    if (!ArchiveFileName(run.transfer, name, sizeof name) || !IsPlainFileName(name) ||
+        !ComposeInWork(run, run.filePath, name)) {
         Fail(run);
         return;
     }
@@ -412,6 +413,12 @@ static void RunStage(UpdateRun &run)
         AdvanceStage(block, 0, IDS_STATUS_CONNECTING);
         if (!UndoInterruptedUpdate(run))
             break;
+        // The application folder is the path up to its last separator: a path without one names no folder,
+        // and its files would land wherever the current folder happens to be.
+        if (!FindLastSeparator(workerArgs.appPath)) {
+            FailWith(run, IDS_WORKER_INIT_FAILED);
+            break;
+        }
         run.internet = OpenInternet();
         if (!run.internet)
             Fail(run);

@@ -5,6 +5,8 @@
 #include "../../../src/worker/update/download_progress.h"
 #include "../../../src/worker/update/update_stages.h"
 
+static const unsigned MAX_NAME = 260;
+
 TEST(FinalMessageId, ByStateAndStage)
 {
     EXPECT_EQ(30002u, FinalMessageId(15, 1)) << "up to date";
@@ -24,11 +26,24 @@ TEST(FinalMessageId, ByStateAndStage)
 
 TEST(ArchiveName, LastSegmentOfTheUrl)
 {
-    EXPECT_STREQ("app.lzh", ArchiveFileName("http://host/files/app.lzh"));
-    EXPECT_STREQ("app.zip?v=2", ArchiveFileName("http://host/get/app.zip?v=2")) << "a query stays in the name";
-    EXPECT_STREQ("", ArchiveFileName("http://host/files/"));
-    EXPECT_STREQ("plain.zip", ArchiveFileName("plain.zip"));
-    EXPECT_STREQ("b.zip", ArchiveFileName("http://host\\a\\b.zip"));
+    struct {
+        const char *url;
+        const char *name;
+    } cases[] = {
+        {"http://host/files/app.lzh", "app.lzh"},
+        {"http://host/get/app.zip?v=2", "app.zip"},
+        {"http://host/get/app.zip?path=a/b.zip", "app.zip"},
+        {"http://host/get/app.zip#part", "app.zip"},
+        {"http://host/files/", ""},
+        {"plain.zip", "plain.zip"},
+        {"http://host\\a\\b.zip", "b.zip"},
+    };
+    char name[MAX_NAME];
+    for (const auto &c : cases) {
+        ASSERT_TRUE(ArchiveFileName(c.url, name, sizeof name)) << c.url;
+        EXPECT_STREQ(c.name, name) << c.url;
+    }
+    EXPECT_FALSE(ArchiveFileName("http://host/a-name-too-long-for-eight.zip", name, 8)) << "never cut short";
 }
 
 TEST(ArchiveName, OnlyPlainFileNamesAreUsed)

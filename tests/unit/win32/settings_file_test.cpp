@@ -57,6 +57,33 @@ TEST_F(SettingsFile, ValuesFromTheFileNamedAfterTheLauncher)
     EXPECT_EQ(NO_TRANSPARENCY, workerSettings.transColor);
 }
 
+// Values followed by comments, as a person writes them (and as the README's sample shows them).
+TEST_F(SettingsFile, CommentsAfterValuesAreNotPartOfThem)
+{
+    ASSERT_TRUE(WriteTestFile(folder / "Kovrel.ini",
+                              "[DRAWCOLOR]\r\n"
+                              "BKGND=C0C0C0        ; dialog background where no picture covers it\r\n"
+                              "INFOTEXT=000000     ; status text\r\n"
+                              "INFOBKGND=FF000000  ; not filled\r\n"
+                              "ANIBKGND=#FFFFFF;white\r\n"
+                              "BTNTEXT=\t; only a comment\r\n"
+                              "REBOOTTEXT=  ; only a comment\r\n"
+                              "[ANIMATION]\r\n"
+                              "INTERVAL=100        ; milliseconds per frame\r\n"
+                              "TRANSCOLOR=FF00FF   ; magenta\r\n"));
+    Launcher(folder / "Kovrel.exe");
+    workerSettings.transColor = NO_COLOR;
+    LoadSettings();
+    EXPECT_EQ(0xC0C0C0u, workerSettings.colorBkgnd);
+    EXPECT_EQ(0x000000u, workerSettings.colorInfoText);
+    EXPECT_EQ(NO_COLOR, workerSettings.colorInfoBkgnd) << "a padded FF000000 still means not set";
+    EXPECT_EQ(0xFFFFFFu, workerSettings.colorAniBkgnd);
+    EXPECT_EQ(GetSysColor(COLOR_WINDOWTEXT), workerSettings.colorBtnText) << "a comment alone keeps the default";
+    EXPECT_EQ(GetSysColor(COLOR_BTNTEXT), workerSettings.colorRebootText) << "a comment alone keeps the default";
+    EXPECT_EQ(100u, workerSettings.animationInterval);
+    EXPECT_EQ(0xFF00FFu, workerSettings.transColor);
+}
+
 TEST_F(SettingsFile, OnlyTheLaunchersOwnExtensionIsReplaced)
 {
     std::string dotted = folder / "my.app\\";

@@ -68,28 +68,34 @@ TEST(RemoveTree, LockedFileIsTriedFourTimesAndTheRestStillGoes)
     EXPECT_TRUE(Exists(root)) << "a folder that still holds a file stays";
 }
 
-TEST(RemoveTree, RefusesPathsThatDoNotFitItsBuffer)
+TEST(RemoveTree, RemovesEntriesWhosePathsPass260Bytes)
 {
     TestFolder folder;
-    // Folders whose own paths fit, holding a file whose path would pass 260 bytes: the walk refuses that
-    // entry instead of writing past its buffer, and leaves it alone.
-    std::string deep = folder.Path();
+    // Folders whose own paths fit, holding a file and a folder whose paths pass 260 bytes (an archive can
+    // unpack such paths): they are removed through their long paths, never cut or written past a buffer.
+    std::string top = folder / "top\\";
+    std::string deep = top;
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), 0));
     while (deep.size() < 200) {
         deep += "dddddddddd\\";
         ASSERT_TRUE(CreateDirectoryA(deep.c_str(), 0));
     }
-    // The platform's ANSI file calls stop at 260 bytes too, so the long entry is made and checked with the
+    // The platform's ANSI file calls stop at 260 bytes too, so the long entries are made and checked with the
     // wide calls and the \\?\\ prefix.
-    std::wstring longFile = L"\\\\?\\" + std::wstring(deep.begin(), deep.end()) + std::wstring(80, L'n');
-    HANDLE file = CreateFileW(longFile.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    CloseHandle(file);
+    std::wstring wideDeep = L"\\\\?\\" + std::wstring(deep.begin(), deep.end());
+    std::wstring longFile = wideDeep + std::wstring(80, L'n');
+    std::wstring longFolder = wideDeep + std::wstring(70, L'f');
+    ASSERT_TRUE(CreateDirectoryW(longFolder.c_str(), 0));
+    std::wstring inside = longFolder + L"\\inside.txt";
+    for (const std::wstring &path : {longFile, inside}) {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY, 0);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        CloseHandle(file);
+    }
     ASSERT_TRUE(WriteTestFile(deep + "short", "x"));
 
-    EXPECT_FALSE(RemoveTree(deep.c_str(), true));
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(longFile.c_str()));
-    EXPECT_FALSE(Exists(deep + "short")) << "the entries that fit are still removed";
-
-    ASSERT_TRUE(DeleteFileW(longFile.c_str()));
-    EXPECT_TRUE(RemoveTree(folder.Path().c_str(), false));
+    EXPECT_TRUE(RemoveTree(top.c_str(), true));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(longFile.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(longFolder.c_str()));
+    EXPECT_FALSE(Exists(top));
 }
