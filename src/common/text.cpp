@@ -50,3 +50,14 @@ bool AppendText(char *buffer, unsigned capacity, const char *text)
         return false;
     return CopyText(buffer + used, capacity - used, text);
 }
+
+int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}

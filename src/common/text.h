@@ -10,3 +10,6 @@ void CopyBytes(void *to, const void *from, unsigned count);
 // would not fit, nothing is written and the result is false: a composed path is never cut short.
 bool CopyText(char *buffer, unsigned capacity, const char *text);
 bool AppendText(char *buffer, unsigned capacity, const char *text);
+
+// The value of a hexadecimal digit of either case, or -1 for any other character.
+int HexDigitValue(char c);

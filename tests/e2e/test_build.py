@@ -46,9 +46,9 @@ def test_release_sizes():
     launcher = (RELEASE / "Kovrel.exe").stat().st_size
     print(f"32-bit worker {worker} bytes, 32-bit launcher {launcher} bytes")
     # The worker carries its texts and dialog in Japanese and English (about 7 KiB of resources).
-    assert worker < 64 * 1024
+    assert worker < 68 * 1024
     # The release carries the signature verifier, the replacement journal and both languages, worker included.
-    assert launcher <= 76 * 1024
+    assert launcher <= 80 * 1024
 
 
 def test_launcher_strings_and_version_block():

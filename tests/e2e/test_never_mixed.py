@@ -347,3 +347,22 @@ def test_full_drive_during_the_copy_leaves_the_old_version(small_drive, updater,
     assert found == sample_app.VERSION_1_0, {k: v for k, v in found.items() if sample_app.VERSION_1_0.get(k) != v}
     assert not (app.folder / "新フォルダ").exists()
     assert not journal(updater).exists()
+
+
+def test_temp_path_too_long_for_the_folder_is_reported(wine_env, kovrel, served, app):
+    """A TEMP whose path leaves no room for Kovrel's folder gets a message instead of a silent end."""
+    names = ("TMP", "TEMP")
+    saved = {name: harness.read_environment_value(wine_env, name) for name in names}
+    long_temp = "C:\\" + "\\".join(["t" * 60] * 4)  # 247 characters: "Kovrel\" and its work folder do not fit
+    try:
+        for name in names:
+            harness.write_environment_value(wine_env, name, ("REG_SZ", long_temp))
+        run = kovrel.start_launcher(KOVREL, silent_arguments(publish(served), app))
+        box = kovrel.press("Kovrel", "OK")
+        assert box.text().startswith("一時フォルダを削除できませんでした："), box.text()
+        assert run.exit_code() == 0
+        assert served.requests() == [], "no worker ran"
+    finally:
+        for name in names:
+            harness.write_environment_value(wine_env, name, saved[name])
+    assert {name: harness.read_environment_value(wine_env, name) for name in names} == saved

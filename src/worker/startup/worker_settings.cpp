@@ -1,18 +1,8 @@
 #include "worker_settings.h"
+#include "../../common/text.h"
 
 // The colours that come from the system are filled in by LoadSettings; until then they read as black.
 WorkerSettings workerSettings = {OPT_DEFAULTS, 0, 0, 0, NO_COLOR, 0, 0, NO_COLOR, 256, NO_COLOR};
-
-static int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // A blank, a tab or ';' ends the value: settings files put comments after their values, and the profile
 // reader hands them over with the value.
@@ -39,7 +29,7 @@ unsigned ParseColor(const char *text)
     unsigned value = 0;
     for (; !EndsColorText(*text); text++) {
         value <<= 4;
-        int digit = HexDigit(*text);
+        int digit = HexDigitValue(*text);
         if (digit < 0)
             break;
         value += static_cast<unsigned>(digit);

@@ -155,11 +155,11 @@ HANDLE CreateOutputFile(const char *path)
     return CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, 0);
 }
 
-bool AllocateTransferBuffer(HINTERNET request, unsigned cap, char **buffer, unsigned *size)
+bool AllocateTransferBuffer(HINTERNET request, unsigned cap, bool fromReady, char **buffer, unsigned *size)
 {
     DWORD ready = 0;
-    bool queried = InternetQueryDataAvailable(request, &ready, 0, 0) != FALSE;
-    unsigned tried = TransferBufferSize(queried, ready, *size, cap);
+    bool queried = fromReady && InternetQueryDataAvailable(request, &ready, 0, 0) != FALSE;
+    unsigned tried = fromReady ? TransferBufferSize(queried, ready, *size, cap) : cap;
     for (;;) {
         *buffer = static_cast<char *>(AllocateBytes(tried));
         if (*buffer) {

@@ -28,10 +28,12 @@ unsigned long long AnnouncedLength(HINTERNET request);
 // Creates (or truncates) the hidden output file. INVALID_HANDLE_VALUE on failure.
 HANDLE CreateOutputFile(const char *path);
 
-// Allocates the transfer buffer for the request, sized from what the server has ready (at least 1024
-// bytes, at most `cap`), halving the size while the allocation fails. False when even a size below 260
-// bytes cannot be had. `size` holds the current size on entry and the new one on return.
-bool AllocateTransferBuffer(HINTERNET request, unsigned cap, char **buffer, unsigned *size);
+// Allocates the transfer buffer for the request, halving the size while the allocation fails. With
+// fromReady it is sized from what the server has ready (at least 1024 bytes, at most `cap`); otherwise it
+// is `cap`: right after a request opens only a few bytes are ready, and a large body read in such small
+// chunks costs many times the platform's own speed. False when even a size below 260 bytes cannot be had.
+// `size` holds the current size on entry and the new one on return.
+bool AllocateTransferBuffer(HINTERNET request, unsigned cap, bool fromReady, char **buffer, unsigned *size);
 
 enum DownloadOutcome {
     DOWNLOAD_COMPLETE,

@@ -1,4 +1,5 @@
 #include "status_channel.h"
+#include "../startup/run_log.h"
 #include "../startup/worker_entry.h"
 #include "../startup/worker_message.h"
 #include "../ui/worker_resources.h"
@@ -20,6 +21,7 @@ void AdvanceStage(StatusBlock *block, int position, UINT textId)
             SendStatus(block, STATUS_TEXT, reinterpret_cast<LPARAM>(text.text));
         text.Free();
     }
+    LogRun("stage %d", block->result);
     block->result = static_cast<short>(block->result + 1);
     if (block->dialogWindow)
         UpdateWindow(block->dialogWindow);

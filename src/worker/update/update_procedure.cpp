@@ -24,6 +24,7 @@
 #include "../startup/worker_entry.h"
 #include "../startup/worker_message.h"
 #include "../startup/worker_settings.h"
+#include "../startup/run_log.h"
 #include "../startup/work_folder.h"
 #include "../ui/worker_resources.h"
 #include "../../common/formatted_message.h"
@@ -113,11 +114,11 @@ static void OpenRequest(UpdateRun &run, const char *url)
         Fail(run);
 }
 
-static void AllocateStageBuffer(UpdateRun &run, int position, unsigned cap)
+static void AllocateStageBuffer(UpdateRun &run, int position, unsigned cap, bool fromReady)
 {
     AdvanceStage(run.block, position, 0);
     FreeTransfer(run);
-    if (!run.request || !AllocateTransferBuffer(run.request, cap, &run.transfer, &run.transferSize))
+    if (!run.request || !AllocateTransferBuffer(run.request, cap, fromReady, &run.transfer, &run.transferSize))
         Fail(run);
 }
 
@@ -178,7 +179,11 @@ static bool UndoInterruptedUpdate(UpdateRun &run)
     char journal[MAX_PATH];
     if (!ComposeWorkPath(journal, JOURNAL_FILE_NAME))
         return true;
-    UndoOutcome outcome = UndoJournal(journal, 0);
+    unsigned restored = 0;
+    UndoOutcome outcome = UndoJournal(journal, &restored);
+    if (outcome != UNDO_NOTHING)
+        LogRun("interrupted update undone: %u files put back or removed%s", restored,
+               outcome == UNDO_INCOMPLETE ? ", some left for the next start" : "");
     if (outcome == UNDO_INCOMPLETE) {
         FailWith(run, IDS_FAILED_RESTORE);
         return false;
@@ -228,6 +233,7 @@ static void CheckInfo(UpdateRun &run)
         Fail(run);
         return;
     }
+    LogRun("announced version %s", run.transfer);
     if (CompareVersions(workerArgs.installedVersion, run.transfer) >= 0)
         run.block->result = RESULT_UP_TO_DATE;
 }
@@ -253,10 +259,13 @@ static void OpenArchive(UpdateRun &run)
     AdvanceStage(run.block, 28, 0);
     if (!ReadArchiveExpectation(run))
         return;
+    LogRun("archive size %s, sha256 %s%s", run.expected.haveSize ? "given" : "not given",
+           run.expected.haveHash ? "given" : "not given", run.keys.count ? ", feed signature verified" : "");
     if (!ReadUpdateInfoValue(run.filePath, workerArgs.infoSection, "APP_URL", run.transfer, run.transferSize)) {
         Fail(run);
         return;
     }
+    LogRun("archive %s", run.transfer);
     OpenRequest(run, run.transfer);
 }
 
@@ -386,13 +395,18 @@ static void ReplaceFiles(UpdateRun &run)
     if (haveBackup)
         copy.journal = &journal;
     bool copied = ready && copy.CopyTree(run.extractPath, workerArgs.appPath, "", run.filePath);
+    LogRun("%u of %u files placed in %s", record.counter, record.total, workerArgs.appPath);
     if (copied && haveBackup && !CommitJournal(&journal, journalPath))
         copied = false; // the files are new, but the journal that says so could not be closed: undo them
     if (!copied) {
         bool stopped = run.block->state != STATE_RUNNING;
         run.block->state = stopped ? STATE_ABORTED : STATE_FAILED;
         CloseJournal(&journal);
-        if (ready && haveBackup && UndoJournal(journalPath, 0) == UNDO_INCOMPLETE)
+        unsigned restored = 0;
+        UndoOutcome undo = ready && haveBackup ? UndoJournal(journalPath, &restored) : UNDO_NOTHING;
+        LogRun("replacement undone: %u files put back or removed%s", restored,
+               undo == UNDO_INCOMPLETE ? ", some left for the next start" : "");
+        if (undo == UNDO_INCOMPLETE)
             FailWith(run, IDS_FAILED_RESTORE);
     }
     copy.Free();
@@ -430,7 +444,7 @@ static void RunStage(UpdateRun &run)
         OpenRequest(run, workerArgs.infoUrl);
         break;
     case STAGE_ALLOC_INFO_BUFFER:
-        AllocateStageBuffer(run, 8, INFO_BUFFER_CAP);
+        AllocateStageBuffer(run, 8, INFO_BUFFER_CAP, true);
         break;
     case STAGE_PREPARE_WORK_FOLDER:
         PrepareWorkFolder(run);
@@ -458,7 +472,8 @@ static void RunStage(UpdateRun &run)
         ConfirmClose(run);
         break;
     case STAGE_ALLOC_ARCHIVE_BUFFER:
-        AllocateStageBuffer(run, 36, ARCHIVE_BUFFER_CAP);
+        // The archive is read in chunks of the largest size: its body is mostly still on its way.
+        AllocateStageBuffer(run, 36, ARCHIVE_BUFFER_CAP, false);
         break;
     case STAGE_DOWNLOAD_ARCHIVE:
         DownloadArchive(run);
@@ -492,10 +507,16 @@ int RunUpdate(StatusBlock *block)
     run.transferSize = 1024;
     block->result = 0;
     block->failureMessage = 0;
+    BeginRunLog(workerArgs.infoSection);
+    LogRun("start: information %s, application %s, installed version %s%s", workerArgs.infoUrl ? workerArgs.infoUrl : "",
+           workerArgs.appPath ? workerArgs.appPath : "", workerArgs.installedVersion ? workerArgs.installedVersion : "(none)",
+           run.silent ? ", silent" : "");
 
     while (!ShouldStop(block))
         RunStage(run);
 
+    LogRun("end: message %u", FinalMessageId(block->result - 1, block->state, block->failureMessage));
+    EndRunLog();
     CloseRequest(run);
     if (run.internet)
         InternetCloseHandle(run.internet);

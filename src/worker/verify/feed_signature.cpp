@@ -1,26 +1,16 @@
 // Checks the signature line of an update information file against the publisher's keys.
 #include "feed_signature.h"
 #include "ed25519_verify.h"
+#include "../../common/text.h"
 
 static const char SIGNATURE_MARK[] = ";ed25519=";
 static const unsigned MARK_LENGTH = sizeof SIGNATURE_MARK - 1;
 
-static int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool DecodeHex(const char *text, unsigned count, unsigned char *bytes)
 {
     for (unsigned i = 0; i < count; i++) {
-        int high = HexValue(text[2 * i]);
-        int low = high < 0 ? -1 : HexValue(text[2 * i + 1]);
+        int high = HexDigitValue(text[2 * i]);
+        int low = high < 0 ? -1 : HexDigitValue(text[2 * i + 1]);
         if (low < 0)
             return false;
         bytes[i] = static_cast<unsigned char>(high << 4 | low);
