@@ -2,9 +2,9 @@
 // (the text after its program name, then each positional token and the option word, one per line, with
 // "<none>" for an empty slot), and then runs exactly as the real worker does.
 #include <windows.h>
-#include "../../src/worker/startup/worker_command_line.h"
+#include "../../src/worker/run/worker_command_line.h"
 #include "../../src/worker/startup/worker_entry.h"
-#include "../../src/worker/startup/worker_settings.h"
+#include "../../src/worker/run/worker_settings.h"
 #include "../../src/common/text.h"
 
 static void WriteLine(HANDLE file, const char *text)

@@ -20,9 +20,10 @@
 #include <cstring>
 #include <string>
 
-#include "../../src/worker/startup/worker_command_line.h"
+#include "../../src/worker/run/worker_command_line.h"
 #include "../../src/worker/startup/worker_entry.h"
-#include "../../src/worker/startup/worker_settings.h"
+#include "../../src/worker/run/module_instance.h"
+#include "../../src/worker/run/worker_settings.h"
 #include "../../src/worker/update/status_channel.h"
 #include "../../src/worker/update/update_procedure.h"
 

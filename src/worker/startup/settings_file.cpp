@@ -1,7 +1,7 @@
 // The settings file next to the launcher: the launcher's path with its extension replaced by ".ini".
 #include <windows.h>
-#include "worker_command_line.h"
-#include "worker_settings.h"
+#include "../run/worker_command_line.h"
+#include "../run/worker_settings.h"
 #include "../../common/multibyte_path.h"
 #include "../../common/text.h"
 

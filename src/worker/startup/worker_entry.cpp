@@ -5,16 +5,15 @@
 // launcher once more with the cleanup argument: that launcher waits on the same mutex, so it deletes the
 // temporary folder (and this executable) only when the worker is gone.
 #include "worker_entry.h"
+#include "../run/module_instance.h"
 #include <shellapi.h>
-#include "worker_command_line.h"
-#include "worker_message.h"
-#include "worker_settings.h"
+#include "../run/worker_command_line.h"
+#include "../run/worker_message.h"
+#include "../run/worker_settings.h"
 #include "../update/update_procedure.h"
 #include "../ui/update_dialog.h"
-#include "../ui/worker_resources.h"
+#include "../run/worker_resources.h"
 #include "../../common/cleanup_argument.h"
-
-HINSTANCE moduleInstance;
 
 static void ShowInitFailure()
 {

@@ -1,9 +1,6 @@
 #pragma once
 #include <windows.h>
 
-// The worker's module instance: all its string resources and its dialog come from it.
-extern HINSTANCE moduleInstance;
-
 // Runs the worker once: waits for the launcher to end, reads the command line, and in every case after the
 // wait starts the launcher again for cleanup. Returns the process exit code, always 0.
 int RunWorker(HINSTANCE instance, const char *commandText);

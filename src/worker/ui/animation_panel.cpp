@@ -7,7 +7,7 @@
 #include "animation_panel.h"
 #include "animation_geometry.h"
 #include "skin_image.h"
-#include "../startup/worker_settings.h"
+#include "../run/worker_settings.h"
 
 AnimationPanelState animationPanelState;
 

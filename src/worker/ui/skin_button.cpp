@@ -1,6 +1,6 @@
 // The skinned push button. There is no disabled look: the dialog never disables its button.
 #include "skin_button.h"
-#include "../startup/worker_settings.h"
+#include "../run/worker_settings.h"
 
 static const int CAPTION_BYTES = 32;
 static const int FOCUS_INSET = 4;

@@ -7,8 +7,8 @@
 #include <ole2.h>
 #include <olectl.h>
 #include "skin_path.h"
-#include "../startup/worker_command_line.h"
-#include "../startup/worker_settings.h"
+#include "../run/worker_command_line.h"
+#include "../run/worker_settings.h"
 #include "../../common/heap.h"
 
 static const LONG HIMETRIC_PER_INCH = 2540;

@@ -1,8 +1,8 @@
 #include "status_channel.h"
-#include "../startup/run_log.h"
-#include "../startup/worker_entry.h"
-#include "../startup/worker_message.h"
-#include "../ui/worker_resources.h"
+#include "../run/run_log.h"
+#include "../run/module_instance.h"
+#include "../run/worker_message.h"
+#include "../run/worker_resources.h"
 #include "../../common/text_buffer.h"
 
 LRESULT SendStatus(StatusBlock *block, WPARAM kind, LPARAM value)

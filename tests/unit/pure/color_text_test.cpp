@@ -1,6 +1,6 @@
 // Colour texts of the settings file.
 #include <gtest/gtest.h>
-#include "../../../src/worker/startup/worker_settings.h"
+#include "../../../src/worker/run/worker_settings.h"
 
 TEST(ParseColor, Table)
 {

@@ -1,7 +1,7 @@
 // The run log keeps its newest whole lines within its cap.
 #include <gtest/gtest.h>
 #include <string>
-#include "../../../src/worker/startup/run_log.h"
+#include "../../../src/worker/run/run_log.h"
 
 TEST(RunLog, KeepsTheNewestWholeLines)
 {

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
-#include "../../../src/worker/startup/worker_command_line.h"
-#include "../../../src/worker/startup/worker_settings.h"
+#include "../../../src/worker/run/worker_command_line.h"
+#include "../../../src/worker/run/worker_settings.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 #include "skin_fixtures.h"
 #include "test_folder.h"
-#include "../../../src/worker/startup/worker_settings.h"
+#include "../../../src/worker/run/worker_settings.h"
 #include "../../../src/worker/ui/animation_panel.h"
 
 namespace {

@@ -4,8 +4,9 @@
 #include "test_resources.h"
 #include "../../../src/common/resource_message.h"
 #include "../../../src/worker/startup/worker_entry.h"
-#include "../../../src/worker/startup/worker_message.h"
-#include "../../../src/worker/startup/worker_settings.h"
+#include "../../../src/worker/run/module_instance.h"
+#include "../../../src/worker/run/worker_message.h"
+#include "../../../src/worker/run/worker_settings.h"
 
 TEST(ShowResourceMessage, LauncherFormShowsTextAndCaption)
 {

@@ -1,8 +1,8 @@
 // The settings file next to the launcher.
 #include <gtest/gtest.h>
 #include "test_folder.h"
-#include "../../../src/worker/startup/worker_command_line.h"
-#include "../../../src/worker/startup/worker_settings.h"
+#include "../../../src/worker/run/worker_command_line.h"
+#include "../../../src/worker/run/worker_settings.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <vector>
 #include "../../../src/common/heap.h"
 #include "../../../src/common/text.h"
-#include "../../../src/worker/startup/worker_command_line.h"
+#include "../../../src/worker/run/worker_command_line.h"
 
 std::string BitmapFileBytes(int width, int height, const std::function<COLORREF(int x, int y)> &pixel)
 {

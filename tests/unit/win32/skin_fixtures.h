@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <functional>
 #include <string>
-#include "../../../src/worker/startup/worker_settings.h"
+#include "../../../src/worker/run/worker_settings.h"
 
 // A 24-bit Windows bitmap file; `pixel` gives the colour at (x, y), y counted from the top.
 std::string BitmapFileBytes(int width, int height, const std::function<COLORREF(int x, int y)> &pixel);

@@ -4,7 +4,7 @@
 #include <string>
 #include "skin_fixtures.h"
 #include "test_folder.h"
-#include "../../../src/worker/startup/worker_settings.h"
+#include "../../../src/worker/run/worker_settings.h"
 #include "../../../src/worker/ui/skin_image.h"
 
 namespace {

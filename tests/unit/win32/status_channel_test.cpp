@@ -4,8 +4,9 @@
 #include <vector>
 #include "test_folder.h"
 #include "../../../src/worker/startup/worker_entry.h"
-#include "../../../src/worker/startup/worker_settings.h"
-#include "../../../src/worker/ui/worker_resources.h"
+#include "../../../src/worker/run/module_instance.h"
+#include "../../../src/worker/run/worker_settings.h"
+#include "../../../src/worker/run/worker_resources.h"
 #include "../../../src/worker/update/status_channel.h"
 
 namespace {

@@ -1,9 +1,10 @@
 // The worker's run sequence, in-process: parse failures and the module instance.
 #include <gtest/gtest.h>
 #include "test_folder.h"
-#include "../../../src/worker/startup/worker_command_line.h"
+#include "../../../src/worker/run/worker_command_line.h"
 #include "../../../src/worker/startup/worker_entry.h"
-#include "../../../src/worker/startup/worker_settings.h"
+#include "../../../src/worker/run/module_instance.h"
+#include "../../../src/worker/run/worker_settings.h"
 
 TEST(RunWorker, ParseFailureShowsInitFailureAndReturnsZero)
 {

@@ -1,7 +1,7 @@
 // The work folder's path, from the worker's own location.
 #include "work_folder.h"
 #include <windows.h>
-#include "worker_entry.h"
+#include "module_instance.h"
 #include "../../common/multibyte_path.h"
 #include "../../common/text.h"
 #include "../../common/work_layout.h"

@@ -1,7 +1,7 @@
 #include "worker_message.h"
-#include "worker_entry.h"
+#include "module_instance.h"
 #include "worker_settings.h"
-#include "../ui/worker_resources.h"
+#include "worker_resources.h"
 #include "../../common/resource_message.h"
 
 int ShowResourceMessage(HWND owner, UINT textId, UINT captionId, UINT style, bool quietCapable)
