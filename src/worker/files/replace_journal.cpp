@@ -10,6 +10,7 @@
 #include "journal_format.h"
 #include "../../common/heap.h"
 #include "../../common/text.h"
+#include "../../common/whole_file.h"
 
 static const unsigned LINE_CAPACITY = MAX_PATH + 8;
 static const char JOURNAL_HEADER[] = "KOVREL-JOURNAL 1\r\n";
@@ -56,26 +57,8 @@ bool CommitJournal(ReplaceJournal *journal, const char *path)
     return committed && DeleteWithRetries(path);
 }
 
-// Reads the whole journal; the caller frees the text.
-static char *ReadJournal(const char *path, unsigned *length)
-{
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    DWORD high = 0;
-    DWORD size = GetFileSize(file, &high);
-    char *text = 0;
-    if (size != INVALID_FILE_SIZE && high == 0)
-        text = static_cast<char *>(AllocateBytes(size + 1));
-    DWORD got = 0;
-    if (text && !(ReadFile(file, text, size, &got, 0) && got == size)) {
-        FreeBytes(text);
-        text = 0;
-    }
-    CloseHandle(file);
-    *length = size;
-    return text;
-}
+// A journal holds a line of at most MAX_PATH + 8 bytes for each file and folder of the update.
+static const unsigned JOURNAL_READ_LIMIT = 64u << 20;
 
 static bool Compose(char *buffer, const char *folder, const char *relative, const char *suffix)
 {
@@ -135,7 +118,7 @@ static bool UndoRecord(const JournalHeader &header, char kind, const char *relat
 UndoOutcome UndoJournal(const char *path, unsigned *restored)
 {
     unsigned length = 0;
-    char *text = ReadJournal(path, &length);
+    char *text = ReadWholeFile(path, JOURNAL_READ_LIMIT, &length);
     if (!text)
         return Exists(path) ? UNDO_INCOMPLETE : UNDO_NOTHING;
     unsigned count = SplitJournalLines(text, length, 0, 0);

@@ -1,5 +1,5 @@
-// The run log's lines are gathered in memory and written once at the end of the run: the file is read,
-// the new lines appended, the oldest dropped beyond the cap, and the result written under a temporary name
+// The run log's lines are gathered in memory and written once at the end of the run: the file is read
+// whole, the new lines appended, the oldest whole lines dropped beyond the cap, and the result written under a temporary name
 // and renamed over the log, so a log is never left half-written.
 #include "run_log.h"
 #include <windows.h>
@@ -7,6 +7,7 @@
 #include "../../common/heap.h"
 #include "../../common/text.h"
 #include "../../common/text_buffer.h"
+#include "../../common/whole_file.h"
 
 static char logPath[MAX_PATH];
 static TextBuffer lines;
@@ -72,37 +73,8 @@ void LogRun(const char *format, ...)
     Append("\r\n", 2);
 }
 
-static char *ReadLog(unsigned *length)
-{
-    *length = 0;
-    HANDLE file = CreateFileA(logPath, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    DWORD high = 0;
-    DWORD size = GetFileSize(file, &high);
-    char *text = 0;
-    // Only the part that can survive the cap is read.
-    if (size != INVALID_FILE_SIZE && high == 0) {
-        DWORD skip = size > RUN_LOG_CAP ? size - RUN_LOG_CAP : 0;
-        text = static_cast<char *>(AllocateBytes(size - skip + 1));
-        DWORD got = 0;
-        if (text && SetFilePointer(file, static_cast<LONG>(skip), 0, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
-            ReadFile(file, text, size - skip, &got, 0)) {
-            *length = got;
-            // A cut first line is not kept.
-            if (skip) {
-                unsigned start = 0;
-                while (start < got && text[start] != '\n')
-                    start++;
-                start = start < got ? start + 1 : got;
-                CopyBytes(text, text + start, got - start);
-                *length = got - start;
-            }
-        }
-    }
-    CloseHandle(file);
-    return text;
-}
+// A log longer than this was not written by the run log: it is replaced rather than read.
+static const unsigned LOG_READ_LIMIT = 4u << 20;
 
 void EndRunLog()
 {
@@ -112,7 +84,7 @@ void EndRunLog()
         return;
     }
     unsigned oldLength = 0;
-    char *old = ReadLog(&oldLength);
+    char *old = ReadWholeFile(logPath, LOG_READ_LIMIT, &oldLength);
     char *whole = static_cast<char *>(AllocateBytes(oldLength + used + 1));
     if (whole) {
         CopyBytes(whole, old, oldLength);

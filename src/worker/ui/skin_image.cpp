@@ -33,7 +33,7 @@ static HPALETTE CopyPalette(HPALETTE palette)
 }
 
 // The whole file in a movable memory block, or none.
-static HGLOBAL ReadWholeFile(const char *path, DWORD *size)
+static HGLOBAL ReadFileToGlobal(const char *path, DWORD *size)
 {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
     if (file == INVALID_HANDLE_VALUE)
@@ -119,7 +119,7 @@ bool LoadSkinImage(HWND window, HDC *context, HBITMAP *bitmap, HPALETTE *palette
     if (!BuildSkinPath(path, sizeof path, workerArgs.launcherPath, fileName))
         return false;
     DWORD size = 0;
-    HGLOBAL block = ReadWholeFile(path, &size);
+    HGLOBAL block = ReadFileToGlobal(path, &size);
     if (!block)
         return false;
 
