@@ -9,7 +9,8 @@
 //   state S result R message M          (last; M is the final message id)
 // With -s1 the run is silent: no window, RunUpdate on the main thread, only the last line. Environment:
 // KOVREL_DRIVER_ABORT_AT=P asks for an abort (as the dialog's cancel button does) at the first progress
-// report >= P. Once the copy has begun (the report of position 72), each report is one file copied:
+// report >= P. Once the copy has begun (the report of position 72), each report is one file placed, as long
+// as the update has fewer files than the copy's 28 steps (a position is reported only when it changes):
 // KOVREL_DRIVER_LOCK_AFTER=K:PATH[|PATH...] opens the paths without sharing after file K ("locked"), and
 // KOVREL_DRIVER_HOLD_AFTER=K stops the update thread for good after file K ("holding"), for a test to kill
 // the process there. The work folder is next to this executable, so tests run a private copy of it.

@@ -8,13 +8,13 @@
 static const int TRIES = 4;
 static const DWORD RETRY_SLEEP_MS = 1024;
 
-// A read-only, hidden or system target could not be replaced otherwise.
-static void MakeReplaceable(const char *path)
+// A read-only, hidden or system target could not be replaced otherwise. True when it had to be changed.
+static bool MakeReplaceable(const char *path)
 {
     DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                                                FILE_ATTRIBUTE_SYSTEM)))
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) &&
+           SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
 }
 
 bool PlaceCopy(const char *from, const char *to, char *part)
@@ -36,17 +36,36 @@ bool PlaceCopy(const char *from, const char *to, char *part)
     return false;
 }
 
-bool MoveOver(const char *from, const char *to)
+// A target that refuses to be replaced only for its attributes is tried again at once.
+static bool MoveWithRetries(const char *from, const char *to, DWORD flags)
 {
     for (int attempt = 0; attempt < TRIES; attempt++) {
-        MakeReplaceable(to);
-        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+        if (MoveFileExA(from, to, flags))
             return true;
         if (GetLastError() == ERROR_NOT_SAME_DEVICE)
             return false;
-        Sleep(RETRY_SLEEP_MS);
+        if (!(flags & MOVEFILE_REPLACE_EXISTING) || !MakeReplaceable(to))
+            Sleep(RETRY_SLEEP_MS);
     }
     return false;
+}
+
+bool MoveOver(const char *from, const char *to)
+{
+    return MoveWithRetries(from, to, MOVEFILE_REPLACE_EXISTING);
+}
+
+bool BackUp(const char *original, const char *backup, char *part)
+{
+    return MoveWithRetries(original, backup, 0) ||
+           (GetLastError() == ERROR_NOT_SAME_DEVICE && PlaceCopy(original, backup, part));
+}
+
+bool PlaceNew(const char *from, const char *to, char *part, bool move, bool replace)
+{
+    if (move && MoveWithRetries(from, to, replace ? MOVEFILE_REPLACE_EXISTING : 0))
+        return true;
+    return (!move || GetLastError() == ERROR_NOT_SAME_DEVICE) && PlaceCopy(from, to, part);
 }
 
 bool DeleteWithRetries(const char *path)

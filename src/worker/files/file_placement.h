@@ -1,5 +1,6 @@
-// Putting one file in place so that it is never seen half-written: the bytes go to a temporary name beside
-// the target, which is then renamed over it. A target is its old self or the complete new file.
+// Putting one file in place so that it is never seen half-written: it is moved there whole, or its bytes go
+// to a temporary name beside the target, which is then renamed over it. A target is its old self or the
+// complete new file.
 #pragma once
 #include <windows.h>
 
@@ -14,6 +15,15 @@ bool PlaceCopy(const char *from, const char *to, char *part);
 // Moves `from` over `to` on the same drive, four tries a little over a second apart. False with
 // ERROR_NOT_SAME_DEVICE from GetLastError when the two lie on different drives.
 bool MoveOver(const char *from, const char *to);
+
+// Moves an original out of the way into its backup, which must not exist yet; on another drive it is copied
+// under a temporary name and renamed, so a backup file that exists is always complete. The original stays
+// where it was when this fails.
+bool BackUp(const char *original, const char *backup, char *part);
+
+// Puts the new file `from` at `to`: by a move when `move` allows and both lie on one drive (over an existing
+// target only with `replace`), by PlaceCopy otherwise.
+bool PlaceNew(const char *from, const char *to, char *part, bool move, bool replace);
 
 // True when both files can be read and hold the same bytes.
 bool SameContent(const char *a, const char *b);

@@ -10,7 +10,8 @@
 //     K                              every file is in place: nothing to undo
 //
 // Each record is written and flushed before the change it announces, so undoing every record (newest first)
-// puts the application back whatever point a crash came at.
+// puts the application back whatever point a crash came at. The records of a whole replacement are written
+// together before its first change: undoing a record whose change was never made does nothing.
 #pragma once
 
 const char JOURNAL_CREATED_FOLDER = 'D';

@@ -56,20 +56,24 @@ static ReplaceCheck CheckFolder(const char *sourceRoot, const char *destinationR
     return result;
 }
 
+unsigned long ProbeFolder(const char *folder, char *probe)
+{
+    if (!Compose(probe, folder, PROBE_NAME, ""))
+        return ERROR_FILENAME_EXCED_RANGE;
+    HANDLE file = CreateFileA(probe, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    CloseHandle(file);
+    return ERROR_SUCCESS;
+}
+
 ReplaceCheck CheckReplaceable(const char *sourceRoot, const char *destinationRoot, char *blocked)
 {
-    // The folder must take a new file: the probe is created and deleted again at once.
-    if (!Compose(blocked, destinationRoot, PROBE_NAME, ""))
+    // The folder must take a new file.
+    DWORD error = ProbeFolder(destinationRoot, blocked);
+    if (error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
+        CopyText(blocked, MAX_PATH, destinationRoot);
         return REPLACE_NO_PERMISSION;
-    HANDLE probe = CreateFileA(blocked, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, 0);
-    if (probe == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
-            CopyText(blocked, MAX_PATH, destinationRoot);
-            return REPLACE_NO_PERMISSION;
-        }
-    } else {
-        CloseHandle(probe);
     }
     return CheckFolder(sourceRoot, destinationRoot, "", blocked);
 }

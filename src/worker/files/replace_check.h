@@ -12,3 +12,7 @@ enum ReplaceCheck {
 // with no sharing, and closed again), and that destinationRoot takes a new file. Both roots end in a
 // backslash; `blocked` is a MAX_PATH buffer.
 ReplaceCheck CheckReplaceable(const char *sourceRoot, const char *destinationRoot, char *blocked);
+
+// Creates a probe file in the folder (ending in a backslash) and deletes it again at once: ERROR_SUCCESS
+// when the folder takes a new file, the error otherwise. `probe` is a MAX_PATH buffer for the probe's path.
+unsigned long ProbeFolder(const char *folder, char *probe);

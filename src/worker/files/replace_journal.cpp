@@ -15,9 +15,8 @@
 static const unsigned LINE_CAPACITY = MAX_PATH + 8;
 static const char JOURNAL_HEADER[] = "KOVREL-JOURNAL 1\r\n";
 
-static bool WriteFlushed(ReplaceJournal *journal, const char *text)
+static bool WriteFlushed(ReplaceJournal *journal, const char *text, DWORD length)
 {
-    DWORD length = TextLength(text);
     DWORD written = 0;
     return journal->file != INVALID_HANDLE_VALUE && WriteFile(journal->file, text, length, &written, 0) &&
            written == length && FlushFileBuffers(journal->file);
@@ -27,9 +26,9 @@ bool BeginJournal(ReplaceJournal *journal, const char *path, const char *applica
 {
     journal->file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
     char line[LINE_CAPACITY];
-    bool begun = WriteFlushed(journal, JOURNAL_HEADER) &&
-                 FormatJournalLine(line, sizeof line, 'A', applicationFolder) && WriteFlushed(journal, line) &&
-                 FormatJournalLine(line, sizeof line, 'B', backupFolder) && WriteFlushed(journal, line);
+    bool begun = WriteFlushed(journal, JOURNAL_HEADER, sizeof JOURNAL_HEADER - 1) &&
+                 FormatJournalLine(line, sizeof line, 'A', applicationFolder) && WriteFlushed(journal, line, TextLength(line)) &&
+                 FormatJournalLine(line, sizeof line, 'B', backupFolder) && WriteFlushed(journal, line, TextLength(line));
     if (!begun) {
         CloseJournal(journal);
         DeleteFileA(path);
@@ -40,7 +39,12 @@ bool BeginJournal(ReplaceJournal *journal, const char *path, const char *applica
 bool RecordInJournal(ReplaceJournal *journal, char kind, const char *relativePath)
 {
     char line[LINE_CAPACITY];
-    return FormatJournalLine(line, sizeof line, kind, relativePath) && WriteFlushed(journal, line);
+    return FormatJournalLine(line, sizeof line, kind, relativePath) && WriteFlushed(journal, line, TextLength(line));
+}
+
+bool WriteJournalRecords(ReplaceJournal *journal, const char *records, unsigned length)
+{
+    return length == 0 || WriteFlushed(journal, records, length);
 }
 
 void CloseJournal(ReplaceJournal *journal)

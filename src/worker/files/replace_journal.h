@@ -1,4 +1,4 @@
-// The journal of one replacement: what it is about to change, written and flushed before each change, so
+// The journal of one replacement: what it is about to change, written and flushed before the changes, so
 // that a replacement cut short by a crash, a kill or a power cut can be undone at the next start.
 #pragma once
 #include <windows.h>
@@ -12,6 +12,9 @@ bool BeginJournal(ReplaceJournal *journal, const char *path, const char *applica
 
 // Appends one record (see journal_format.h) and flushes it to the disk.
 bool RecordInJournal(ReplaceJournal *journal, char kind, const char *relativePath);
+
+// Appends complete records (each ending in "\r\n") and flushes them to the disk with one write.
+bool WriteJournalRecords(ReplaceJournal *journal, const char *records, unsigned length);
 
 // Closes the journal; the file stays.
 void CloseJournal(ReplaceJournal *journal);

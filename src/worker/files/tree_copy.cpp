@@ -1,225 +1,259 @@
-// Tree copy with backup.
+// Tree placement with backup.
 //
-// The copy only creates and replaces, file by file. A replaced original is moved into the backup folder
-// (a rename on the same drive, so the backup is complete the moment it exists; a copy under a temporary name
-// otherwise), and the new file is written beside its target and renamed over it. With a journal, each
-// change is recorded before it is made. A file of the application may still be locked for a moment by the
-// application that is closing, so every step gets four tries, a little over a second apart. Every composed
-// path is checked against its 260-byte buffer: one that does not fit fails the copy instead of being cut.
+// The placement only creates and replaces, file by file; it never deletes. A file of the application may
+// still be locked for a moment by the application that is closing, so every move and copy gets four tries, a
+// little over a second apart (file_placement). Every path is checked against its 260-byte buffer while
+// planning: one that does not fit fails the plan instead of being cut.
 #include "tree_copy.h"
 #include "file_placement.h"
 #include "journal_format.h"
-#include "replace_journal.h"
+#include "../../common/heap.h"
+#include "../../common/multibyte_path.h"
 #include "../../common/path_exists.h"
 #include "../../common/text.h"
+
+static const unsigned RECORD_CAPACITY = MAX_PATH + 8;
+static const unsigned FIRST_PLAN_BYTES = 16384;
+static const unsigned LARGEST_PLAN_BYTES = 1u << 30;
 
 static bool IsDotEntry(const char *name)
 {
     return TextEquals(name, ".") || TextEquals(name, "..");
 }
 
-// buffer = a + b + c, refused when it would not fit.
-static bool Compose(TextBuffer &buffer, const char *a, const char *b, const char *c)
+// buffer (MAX_PATH bytes) = a + b + c, refused when it would not fit.
+static bool Compose(char *buffer, const char *a, const char *b, const char *c)
 {
-    return CopyText(buffer.text, buffer.capacity, a) && AppendText(buffer.text, buffer.capacity, b) &&
-           AppendText(buffer.text, buffer.capacity, c);
+    return CopyText(buffer, MAX_PATH, a) && AppendText(buffer, MAX_PATH, b) && AppendText(buffer, MAX_PATH, c);
 }
 
-static bool Record(ReplaceJournal *journal, char kind, const char *relative)
+// What is at the path: false when that cannot be told (nothing there is told: attributes INVALID).
+static bool LookAt(const char *path, DWORD *attributes)
 {
-    return !journal || RecordInJournal(journal, kind, relative);
-}
-
-// Creates the folder unless a folder is there already; a folder it creates is recorded first.
-static bool EnsureFolder(const char *folder, ReplaceJournal *journal, const char *relative)
-{
-    if (PathExists(folder, false))
+    *attributes = GetFileAttributesA(path);
+    if (*attributes != INVALID_FILE_ATTRIBUTES)
         return true;
-    return Record(journal, JOURNAL_CREATED_FOLDER, relative) && CreateDirectoryA(folder, 0);
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-// Moves the original into the backup; on another drive it is copied under a temporary name and renamed,
-// so a backup file that exists is always complete.
-static bool BackUp(const char *original, const char *backup, char *part)
+static bool AddRecord(ReplacePlan &plan, char kind, const char *relative)
 {
-    return MoveOver(original, backup) || (GetLastError() == ERROR_NOT_SAME_DEVICE && PlaceCopy(original, backup, part));
-}
-
-bool CopyContext::Init()
-{
-    sourcePath = TextBuffer();
-    destinationPath = TextBuffer();
-    backupPath = TextBuffer();
-    partPath = TextBuffer();
-    relativeName = TextBuffer();
-    progressCallback = 0;
-    progressContext = 0;
-    journal = 0;
-    return sourcePath.Reserve(MAX_PATH) && destinationPath.Reserve(MAX_PATH) && backupPath.Reserve(MAX_PATH) &&
-           partPath.Reserve(MAX_PATH) && relativeName.Reserve(MAX_PATH);
-}
-
-void CopyContext::Free()
-{
-    sourcePath.Free();
-    destinationPath.Free();
-    backupPath.Free();
-    partPath.Free();
-    relativeName.Free();
-}
-
-bool CopyContext::CopyTree(const char *sourceRoot, const char *destinationRoot, const char *relativePath,
-                           const char *backupRoot)
-{
-    if (!sourceRoot || !sourceRoot[0] || !destinationRoot || !destinationRoot[0] || !relativePath)
+    char line[RECORD_CAPACITY];
+    if (!FormatJournalLine(line, sizeof line, kind, relative))
         return false;
-    TextBuffer nextRelative = {};
-    if (!nextRelative.Reserve(MAX_PATH))
+    unsigned size = TextLength(line);
+    if (plan.length + size > plan.capacity) {
+        unsigned capacity = plan.capacity ? plan.capacity : FIRST_PLAN_BYTES;
+        while (capacity < plan.length + size && capacity < LARGEST_PLAN_BYTES)
+            capacity *= 2;
+        char *grown = capacity >= plan.length + size ? static_cast<char *>(AllocateBytes(capacity)) : 0;
+        if (!grown)
+            return false;
+        if (plan.length)
+            CopyBytes(grown, plan.records, plan.length);
+        FreeBytes(plan.records);
+        plan.records = grown;
+        plan.capacity = capacity;
+    }
+    CopyBytes(plan.records + plan.length, line, size);
+    plan.length += size;
+    return true;
+}
+
+static bool PlanFile(ReplacePlan &plan, const char *relative, const char *name)
+{
+    char relativeName[MAX_PATH];
+    char path[MAX_PATH];
+    // The source, and the target and its backup each with the temporary suffix of a copy, must fit.
+    if (!Compose(relativeName, relative, name, "") || !Compose(path, plan.sourceRoot, relativeName, "") ||
+        (plan.backupRoot && !Compose(path, plan.backupRoot, relativeName, PART_SUFFIX)) ||
+        !Compose(path, plan.destinationRoot, relativeName, PART_SUFFIX))
         return false;
-    bool result = false;
-    HANDLE search = INVALID_HANDLE_VALUE;
+    path[TextLength(path) - PART_SUFFIX_LENGTH] = 0;
+    DWORD attributes;
+    if (!LookAt(path, &attributes))
+        return false;
+    char kind = JOURNAL_CREATED_FILE;
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return false; // a folder stands where the update has a file
+        kind = JOURNAL_REPLACED_FILE;
+        // A backup file that is there already is not this original: the undo would put it back.
+        if (plan.backupRoot && (!Compose(path, plan.backupRoot, relativeName, "") || !LookAt(path, &attributes) ||
+                                attributes != INVALID_FILE_ATTRIBUTES))
+            return false;
+    }
+    plan.files++;
+    return AddRecord(plan, kind, relativeName);
+}
+
+// relative (MAX_PATH bytes) is the folder's path below the roots, empty or ending in a backslash; it is
+// used as scratch space and left as it was.
+static bool PlanFolder(ReplacePlan &plan, char *relative)
+{
+    char path[MAX_PATH];
+    if (relative[0]) {
+        // Looked at without its final separator, which would hide a file of the same name.
+        DWORD attributes;
+        if (!Compose(path, plan.destinationRoot, relative, "") ||
+            (path[TextLength(path) - 1] = 0, !LookAt(path, &attributes)) ||
+            (plan.backupRoot && !Compose(path, plan.backupRoot, relative, "")))
+            return false;
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            if (!AddRecord(plan, JOURNAL_CREATED_FOLDER, relative))
+                return false;
+        } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return false; // a file stands where the update has a folder
+        }
+    }
+    if (!Compose(path, plan.sourceRoot, relative, "*.*"))
+        return false;
     WIN32_FIND_DATAA entry;
-
-    if (!Compose(destinationPath, destinationRoot, relativePath, "") ||
-        !EnsureFolder(destinationPath.text, relativePath[0] ? journal : 0, relativePath))
-        goto done;
-    if (backupRoot && !backupRoot[0])
-        backupRoot = 0;
-    if (backupRoot && (!Compose(backupPath, backupRoot, relativePath, "") || !EnsureFolder(backupPath.text, 0, 0)))
-        goto done;
-    if (!Compose(sourcePath, sourceRoot, relativePath, "*.*"))
-        goto done;
-
-    result = true;
-    search = FindFirstFileA(sourcePath.text, &entry);
+    HANDLE search = FindFirstFileA(path, &entry);
     if (search == INVALID_HANDLE_VALUE)
-        goto done;
+        return true;
+    unsigned relativeLength = TextLength(relative);
+    bool planned = true;
     do {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (IsDotEntry(entry.cFileName))
-                continue;
-            if (!Compose(nextRelative, relativePath, entry.cFileName, "\\") ||
-                !CopyTree(sourceRoot, destinationRoot, nextRelative.text, backupRoot)) {
-                result = false;
-                break;
-            }
-            continue;
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            planned = PlanFile(plan, relative, entry.cFileName);
+        } else if (!IsDotEntry(entry.cFileName)) {
+            planned = AppendText(relative, MAX_PATH, entry.cFileName) && AppendText(relative, MAX_PATH, "\\") &&
+                      PlanFolder(plan, relative);
+            relative[relativeLength] = 0;
         }
-        if (!Compose(destinationPath, destinationRoot, relativePath, entry.cFileName) ||
-            !Compose(sourcePath, sourceRoot, relativePath, entry.cFileName) ||
-            !Compose(relativeName, relativePath, entry.cFileName, "")) {
-            result = false;
-            break;
-        }
-        bool existed = PathExists(destinationPath.text, true);
-        bool placed = false;
-        if (!existed)
-            placed = Record(journal, JOURNAL_CREATED_FILE, relativeName.text);
-        else if (!backupRoot)
-            placed = true;
-        else
-            // A backup file that is there already is not this original: the undo would put it back.
-            placed = Compose(backupPath, backupRoot, relativePath, entry.cFileName) &&
-                     !PathExists(backupPath.text, true) && Record(journal, JOURNAL_REPLACED_FILE, relativeName.text) &&
-                     BackUp(destinationPath.text, backupPath.text, partPath.text);
-        // A failed backup has left the original where it was; the new file is not copied then.
-        if (!placed) {
-            result = false;
-            break;
-        }
-        bool copied = PlaceCopy(sourcePath.text, destinationPath.text, partPath.text);
-        if (progressCallback && progressCallback(progressContext)) {
-            result = false;
-            break;
-        }
-        if (!copied) {
-            result = false;
-            break;
-        }
-    } while (FindNextFileA(search, &entry));
-
-done:
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-    nextRelative.Free();
-    return result;
+    } while (planned && FindNextFileA(search, &entry));
+    FindClose(search);
+    return planned;
 }
 
-static bool RelativeTreeFits(const char *sourceRoot, unsigned destinationLength, unsigned backupLength,
-                             TextBuffer &relative)
+bool ReplacePlan::Make(const char *source, const char *destination, const char *backup)
 {
-    unsigned relativeLength = TextLength(relative.text);
-    TextBuffer pattern = {};
-    if (!pattern.Reserve(MAX_PATH) || !Compose(pattern, sourceRoot, relative.text, "*.*")) {
-        pattern.Free();
+    records = 0;
+    length = 0;
+    capacity = 0;
+    files = 0;
+    sourceRoot = source;
+    destinationRoot = destination;
+    backupRoot = backup && backup[0] ? backup : 0;
+    char relative[MAX_PATH];
+    relative[0] = 0;
+    if (!source || !source[0] || !destination || !destination[0] || !PlanFolder(*this, relative)) {
+        Free();
         return false;
     }
-    bool fits = true;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(pattern.text, &entry);
-    pattern.Free();
-    if (search == INVALID_HANDLE_VALUE)
-        return true;
-    do {
-        bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (isFolder && IsDotEntry(entry.cFileName))
-            continue;
-        // The longest composed path of the entry: a folder with its search pattern, a file with the
-        // temporary suffix of its copy.
-        unsigned name = TextLength(entry.cFileName) + (isFolder ? 4 : PART_SUFFIX_LENGTH);
-        unsigned longest = destinationLength > backupLength ? destinationLength : backupLength;
-        if (longest + relativeLength + name >= MAX_PATH ||
-            TextLength(sourceRoot) + relativeLength + name >= MAX_PATH) {
-            fits = false;
-            break;
-        }
-        if (isFolder) {
-            relative.text[relativeLength] = 0;
-            if (!AppendText(relative.text, relative.capacity, entry.cFileName) ||
-                !AppendText(relative.text, relative.capacity, "\\") ||
-                !RelativeTreeFits(sourceRoot, destinationLength, backupLength, relative)) {
-                fits = false;
-                break;
-            }
-            relative.text[relativeLength] = 0;
-        }
-    } while (FindNextFileA(search, &entry));
-    FindClose(search);
-    return fits;
+    return true;
 }
 
-bool TreeFits(const char *sourceRoot, const char *destinationRoot, const char *backupRoot)
+void ReplacePlan::Free()
 {
-    if (!sourceRoot || !destinationRoot)
+    FreeBytes(records);
+    records = 0;
+    length = 0;
+    capacity = 0;
+    files = 0;
+}
+
+static bool SameBytes(const char *a, const char *b, unsigned count)
+{
+    for (unsigned i = 0; i < count; i++)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+
+static bool EnsureFolder(const char *folder)
+{
+    return CreateDirectoryA(folder, 0) || (GetLastError() == ERROR_ALREADY_EXISTS && PathExists(folder, false));
+}
+
+// Creates the folders of a relative file path below root, level by level. `made` (MAX_PATH bytes) holds the
+// relative folder made last: the files of one folder come together, so most calls have nothing to do.
+static bool EnsureFoldersOf(const char *root, const char *relativeFile, char *made)
+{
+    const char *last = FindLastSeparator(relativeFile);
+    unsigned folderLength = last ? static_cast<unsigned>(last - relativeFile) + 1 : 0;
+    if (TextLength(made) == folderLength && SameBytes(made, relativeFile, folderLength))
+        return true;
+    char folder[MAX_PATH];
+    for (const char *separator = FindCharMultibyte(relativeFile, '\\'); separator && separator <= last;
+         separator = FindCharMultibyte(separator + 1, '\\')) {
+        unsigned size = static_cast<unsigned>(separator - relativeFile) + 1;
+        if (!CopyText(folder, MAX_PATH, root) || TextLength(folder) + size >= MAX_PATH)
+            return false;
+        CopyBytes(folder + TextLength(folder), relativeFile, size);
+        folder[TextLength(root) + size] = 0;
+        if (!EnsureFolder(folder))
+            return false;
+    }
+    CopyBytes(made, relativeFile, folderLength);
+    made[folderLength] = 0;
+    return true;
+}
+
+bool ReplacePlan::Apply(bool moveFiles, CopyProgressFunction progress, void *context) const
+{
+    char line[RECORD_CAPACITY];
+    char source[MAX_PATH];
+    char target[MAX_PATH];
+    char backup[MAX_PATH];
+    char part[MAX_PATH];
+    char backupFolder[MAX_PATH];
+    backupFolder[0] = 0;
+    if (!destinationRoot || !EnsureFolder(destinationRoot) || (backupRoot && !EnsureFolder(backupRoot)))
         return false;
-    TextBuffer relative = {};
-    if (!relative.Reserve(MAX_PATH))
-        return false;
-    relative.text[0] = 0;
-    bool fits = RelativeTreeFits(sourceRoot, TextLength(destinationRoot), TextLength(backupRoot), relative);
-    relative.Free();
-    return fits;
+    for (unsigned start = 0; start < length;) {
+        unsigned end = start;
+        while (end < length && records[end] != '\r' && records[end] != '\n')
+            end++;
+        if (end - start >= sizeof line)
+            return false;
+        CopyBytes(line, records + start, end - start);
+        line[end - start] = 0;
+        start = end < length && records[end] == '\r' ? end + 1 : end;
+        start = start < length && records[start] == '\n' ? start + 1 : start;
+        char kind = 0;
+        const char *relative = 0;
+        if (!ReadJournalRecord(line, &kind, &relative) || !Compose(target, destinationRoot, relative, ""))
+            return false;
+        if (kind == JOURNAL_CREATED_FOLDER) {
+            if (!EnsureFolder(target))
+                return false;
+            continue;
+        }
+        bool replaced = kind == JOURNAL_REPLACED_FILE;
+        bool placed = Compose(source, sourceRoot, relative, "");
+        if (placed && replaced && backupRoot)
+            placed = Compose(backup, backupRoot, relative, "") && EnsureFoldersOf(backupRoot, relative, backupFolder) &&
+                     BackUp(target, backup, part);
+        // A failed backup has left the original where it was; the new file is not placed then.
+        if (placed)
+            placed = PlaceNew(source, target, part, moveFiles, replaced && !backupRoot);
+        if (progress && progress(context))
+            return false;
+        if (!placed)
+            return false;
+    }
+    return true;
 }
 
 int CountFiles(const char *folder)
 {
     if (!folder)
         return 0;
-    TextBuffer path = {};
-    if (!path.Reserve(MAX_PATH))
-        return 0;
+    char path[MAX_PATH];
     int count = 0;
     WIN32_FIND_DATAA entry;
-    HANDLE search = Compose(path, folder, "*.*", "") ? FindFirstFileA(path.text, &entry) : INVALID_HANDLE_VALUE;
+    HANDLE search = Compose(path, folder, "*.*", "") ? FindFirstFileA(path, &entry) : INVALID_HANDLE_VALUE;
     if (search != INVALID_HANDLE_VALUE) {
         do {
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
                 count++;
             else if (!IsDotEntry(entry.cFileName) && Compose(path, folder, entry.cFileName, "\\"))
-                count += CountFiles(path.text);
+                count += CountFiles(path);
         } while (FindNextFileA(search, &entry));
         FindClose(search);
     }
-    path.Free();
     return count;
 }

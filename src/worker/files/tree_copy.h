@@ -1,41 +1,41 @@
-// Copying an unpacked tree over the application folder, with a backup of every file it replaces.
+// Putting an unpacked tree over the application folder, with a backup of every file it replaces.
+//
+// It goes in two steps. The plan walks the unpacked tree once: it checks that every path the changes will
+// compose fits, counts the files, and writes one journal record for each change (a folder or file to create,
+// a file to replace) in the order the changes will be made. Applying the plan then makes exactly those
+// changes, without a second look at the folders. So a journal can take every record at once, flushed a
+// single time before the first change.
 #pragma once
 #include <windows.h>
-#include "../../common/text_buffer.h"
 
-// Called after each copied file; a non-zero result stops the copy.
+// Called after each file placed; a non-zero result stops the replacement.
 typedef int(WINAPI *CopyProgressFunction)(void *context);
 
-struct ReplaceJournal;
+struct ReplacePlan {
+    char *records;   // journal records, "<kind> <relative path>\r\n" each
+    unsigned length; // bytes of records
+    unsigned capacity;
+    unsigned files;  // files to create or replace
+    // The roots the plan was made for, each ending in a backslash; backupRoot is 0 without a backup.
+    const char *sourceRoot;
+    const char *destinationRoot;
+    const char *backupRoot;
 
-// The platform also has a function named CopyContext, which hides this type's plain name after windows.h:
-// declare variables with the elaborated name, `struct CopyContext copy;`.
-struct CopyContext {
-    TextBuffer sourcePath;
-    TextBuffer destinationPath;
-    TextBuffer backupPath;
-    TextBuffer partPath;
-    TextBuffer relativeName;
-    CopyProgressFunction progressCallback;
-    void *progressContext;
-    // When given, every folder and file the copy creates and every file it replaces is recorded here
-    // before the change, so that UndoJournal can put the destination back.
-    ReplaceJournal *journal;
-
-    // Zeroes the context and reserves its scratch paths.
-    bool Init();
+    // Plans the placing of everything below sourceRoot into destinationRoot. Every file the placing
+    // overwrites is to be moved below backupRoot first (none or empty: no backup). The roots must outlive
+    // the plan. False, with an empty plan, when a path would not fit in MAX_PATH bytes, a folder of the tree
+    // is a file in the destination (or the other way round), a backup is already in the way, or memory runs
+    // out: then nothing may be changed.
+    bool Make(const char *source, const char *destination, const char *backup);
     void Free();
-    // Copies everything below sourceRoot + relativePath into destinationRoot + relativePath. A file that is
-    // overwritten is first moved below backupRoot (copied when it lies on another drive; none or empty:
-    // no backup). Each new file is written beside its target and renamed over it, so no file is ever left
-    // half-written. False at the first failure.
-    bool CopyTree(const char *sourceRoot, const char *destinationRoot, const char *relativePath,
-                  const char *backupRoot);
-};
 
-// True when every path that CopyTree(sourceRoot, destinationRoot, "", backupRoot) would compose, the
-// temporary names beside the targets included, fits in 260 bytes; checked before anything is copied.
-bool TreeFits(const char *sourceRoot, const char *destinationRoot, const char *backupRoot);
+    // Makes the planned changes in order. A replaced original is moved into the backup (copied under a
+    // temporary name when it lies on another drive, so that a backup that exists is complete). A new file
+    // is moved out of the source tree when moveFiles allows and the two lie on one drive; otherwise it is
+    // copied beside its target and renamed over it. The progress function runs after every file, placed or
+    // not. False at the first failure or stop: the journal of the plan undoes what was done.
+    bool Apply(bool moveFiles, CopyProgressFunction progress, void *context) const;
+};
 
 // The number of files in the folder (a path ending in a backslash) and all folders below it.
 int CountFiles(const char *folder);

@@ -14,6 +14,7 @@
 #include "update_info.h"
 #include "version_compare.h"
 #include "../archive/archiver_binding.h"
+#include "../files/folder_security.h"
 #include "../files/replace_check.h"
 #include "../files/replace_journal.h"
 #include "../files/tree_copy.h"
@@ -56,6 +57,7 @@ struct UpdateRun {
     PublisherKeys keys;
     ArchiveExpectation expected;
     Sha256 archiveHash;
+    bool moveFiles; // the unpacked files carry the application folder's permissions: they may be moved
 };
 
 // The download's progress record is read by the platform's notifications, which may still arrive from a
@@ -298,6 +300,29 @@ static void ConfirmClose(UpdateRun &run)
         run.block->state = STATE_ABORTED;
 }
 
+// Cuts an application path after its last separator, in place: what is left is the application folder.
+static void CutToFolder(char *path)
+{
+    const char *separator = FindLastSeparator(path);
+    if (separator)
+        path[separator - path + 1] = 0;
+}
+
+// The unpacked folder takes the application folder's permissions, so that its files can later be moved into
+// place rather than copied.
+static bool TakeApplicationPermissions(UpdateRun &run)
+{
+    char folder[MAX_PATH];
+    if (!CopyText(folder, sizeof folder, workerArgs.appPath))
+        return false;
+    CutToFolder(folder);
+    bool taken = TakeFolderPermissions(run.extractPath, folder);
+    if (!taken)
+        LogRun("the unpacked files will be copied: the permissions of %s could not be taken (error %lu)", folder,
+               GetLastError());
+    return taken;
+}
+
 static void Extract(UpdateRun &run)
 {
     AdvanceStage(run.block, 66, IDS_STATUS_EXTRACTING);
@@ -310,6 +335,7 @@ static void Extract(UpdateRun &run)
     if (binding.SelectByExtension(run.filePath)) {
         bool ready = ComposeInWork(run, run.extractPath, "Src\\") &&
                      (PathExists(run.extractPath, false) || CreateDirectoryA(run.extractPath, 0));
+        run.moveFiles = ready && TakeApplicationPermissions(run);
         // A stop while the archiver is busy ends the run as failed, without a question.
         if (ready && WaitForArchiverIdle(binding, run.block))
             extracted = binding.Extract(run.block->dialogWindow, run.filePath, run.extractPath, run.silent);
@@ -320,14 +346,6 @@ static void Extract(UpdateRun &run)
     // An archiver that reports success but unpacked nothing has not unpacked the update.
     else if (CountFiles(run.extractPath) == 0)
         Fail(run);
-}
-
-// Cuts appPath after its last separator, in place: what is left is the application folder.
-static void CutToFolder(char *path)
-{
-    const char *separator = FindLastSeparator(path);
-    if (separator)
-        path[separator - path + 1] = 0;
 }
 
 // Every file to be replaced must be free before the first one is touched. A file still in use is named and
@@ -360,42 +378,36 @@ static bool WaitUntilReplaceable(UpdateRun &run)
 }
 
 // Replaces the application's files. With a backup, a journal in the work folder records every change
-// before it is made; a copy that fails is undone from it at once, and one cut short by a crash is undone at
-// the worker's next start. The undo cannot be stopped: stopping it half-way would leave the application
-// mixed, and one that cannot put everything back leaves the journal for the next start.
+// before the first one is made; a replacement that fails is undone from it at once, and one cut short by a
+// crash is undone at the worker's next start. The undo cannot be stopped: stopping it half-way would leave
+// the application mixed, and one that cannot put everything back leaves the journal for the next start.
 static void ReplaceFiles(UpdateRun &run)
 {
     AdvanceStage(run.block, 72, IDS_STATUS_UPDATING);
-    struct CopyContext copy;
     char journalPath[MAX_PATH];
     ReplaceJournal journal = {INVALID_HANDLE_VALUE};
     CutToFolder(workerArgs.appPath);
     bool haveBackup = (workerSettings.options & OPT_BACKUP) != 0;
-    if (!copy.Init() || !ComposeInWork(run, journalPath, JOURNAL_FILE_NAME) ||
-        !(haveBackup ? ComposeInWork(run, run.filePath, "Bup\\") : CopyText(run.filePath, MAX_PATH, ""))) {
-        copy.Free();
-        Fail(run);
-        return;
-    }
-    ProgressRecord record = {run.block, 0, static_cast<unsigned>(CountFiles(run.extractPath)), 72, 28};
-    copy.progressCallback = CopyProgressCallback;
-    copy.progressContext = &record;
-    // Every path of the copy is checked before the first file is touched, so a tree that cannot be placed
-    // leaves the application as it was.
-    if (!TreeFits(run.extractPath, workerArgs.appPath, run.filePath)) {
-        copy.Free();
+    ReplacePlan plan;
+    // The plan checks every path before the first file is touched, so a tree that cannot be placed leaves
+    // the application as it was.
+    if (!ComposeInWork(run, journalPath, JOURNAL_FILE_NAME) ||
+        !(haveBackup ? ComposeInWork(run, run.filePath, "Bup\\") : CopyText(run.filePath, MAX_PATH, "")) ||
+        !plan.Make(run.extractPath, workerArgs.appPath, run.filePath)) {
         Fail(run);
         return;
     }
     if (!WaitUntilReplaceable(run)) {
-        copy.Free();
+        plan.Free();
         return;
     }
-    bool ready = !haveBackup || BeginJournal(&journal, journalPath, workerArgs.appPath, run.filePath);
-    if (haveBackup)
-        copy.journal = &journal;
-    bool copied = ready && copy.CopyTree(run.extractPath, workerArgs.appPath, "", run.filePath);
-    LogRun("%u of %u files placed in %s", record.counter, record.total, workerArgs.appPath);
+    ProgressRecord record = {run.block, 0, plan.files, 72, 28};
+    bool ready = !haveBackup || (BeginJournal(&journal, journalPath, workerArgs.appPath, run.filePath) &&
+                                 WriteJournalRecords(&journal, plan.records, plan.length));
+    bool copied = ready && plan.Apply(run.moveFiles, CopyProgressCallback, &record);
+    LogRun("%u of %u files placed in %s (%s)", record.counter, record.total, workerArgs.appPath,
+           run.moveFiles ? "moved where the drive allows" : "copied");
+    plan.Free();
     if (copied && haveBackup && !CommitJournal(&journal, journalPath))
         copied = false; // the files are new, but the journal that says so could not be closed: undo them
     if (!copied) {
@@ -403,13 +415,12 @@ static void ReplaceFiles(UpdateRun &run)
         run.block->state = stopped ? STATE_ABORTED : STATE_FAILED;
         CloseJournal(&journal);
         unsigned restored = 0;
-        UndoOutcome undo = ready && haveBackup ? UndoJournal(journalPath, &restored) : UNDO_NOTHING;
+        UndoOutcome undo = haveBackup ? UndoJournal(journalPath, &restored) : UNDO_NOTHING;
         LogRun("replacement undone: %u files put back or removed%s", restored,
                undo == UNDO_INCOMPLETE ? ", some left for the next start" : "");
         if (undo == UNDO_INCOMPLETE)
             FailWith(run, IDS_FAILED_RESTORE);
     }
-    copy.Free();
 }
 
 static void Finish(UpdateRun &run, short finalResult)
@@ -535,7 +546,12 @@ int WINAPI CopyProgressCallback(void *context)
     ProgressRecord *record = static_cast<ProgressRecord *>(context);
     if (!record)
         return 0;
+    // Only a change of position goes to the dialog: thousands of small files would otherwise each cost a
+    // round trip to its thread.
+    int before = RoundedMulDiv(record->span, record->counter, record->total);
     record->counter++;
-    SendStatus(record->block, STATUS_PROGRESS, record->base + RoundedMulDiv(record->span, record->counter, record->total));
+    int now = RoundedMulDiv(record->span, record->counter, record->total);
+    if (now != before)
+        SendStatus(record->block, STATUS_PROGRESS, record->base + now);
     return ShouldStop(record->block);
 }
