@@ -300,6 +300,25 @@ def test_file_link_in_the_temp_folder_never_reaches_its_target(kovrel, kovrel_te
         link.unlink()
 
 
+@pytest.mark.parametrize("blocker", ["file where a folder comes", "folder where a file comes"])
+def test_tree_that_cannot_be_placed_is_refused_untouched(blocker, updater, served, app, kovrel):
+    """The archive has a folder where the application has a file of that name, or the other way round: the
+    update is refused before the first change, and nothing is moved or backed up."""
+    if blocker == "file where a folder comes":
+        (app.folder / "新フォルダ").write_bytes(b"a file of the application")
+    else:
+        (app.folder / "new.txt").mkdir()
+    before = tree(app.folder)
+    run = updater.start(publish(served))
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 14, MSG_REPLACE), outcome
+    assert tree(app.folder) == before
+    backup = updater.work / "Bup"
+    assert not backup.exists() or files_only(tree(backup)) == {}
+    assert not journal(updater).exists()
+
+
 # --- a full drive -------------------------------------------------------------------------------------------
 
 @pytest.fixture

@@ -182,6 +182,7 @@ def test_successful_update_replaces_everything_with_a_backup(kind, updater, serv
     assert (app.folder / "新フォルダ").is_dir()
     backup = updater.work / "Bup"
     assert files_only(tree(backup)) == sample_app.replaced_files()
+    assert files_only(tree(updater.work / "Src")) == {}, "the new files were moved into place, not copied"
     assert sorted(path for path, _ in served.requests()) == sorted(["Kovrel.ini", archive])
 
     progress = outcome.progress()
