@@ -36,13 +36,19 @@ STATUS_TEXTS = ["インターネットに接続中...", "初期化処理中...",
                 "ファイルを更新中..."]
 
 
+PEAK_WORKING_SET = "peak working set "
+
+
 class Outcome:
     def __init__(self, lines):
         self.lines = lines
-        final = lines[-1].split() if lines else []
+        # The driver ends with its peak working set (for the benchmarks) after the outcome.
+        assert lines and lines[-1].startswith(PEAK_WORKING_SET), f"no peak working set: {lines}"
+        self.peak_working_set = int(lines[-1][len(PEAK_WORKING_SET):])
+        final = lines[-2].split() if len(lines) > 1 else []
         assert len(final) == 6 and final[0] == "state", f"no final line: {lines}"
         self.state, self.result, self.message = int(final[1]), int(final[3]), int(final[5])
-        self.reports = lines[:-1]
+        self.reports = lines[:-2]
 
     def progress(self):
         return [int(line.split()[1]) for line in self.reports if line.startswith("progress ")]

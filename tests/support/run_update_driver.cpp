@@ -4,10 +4,11 @@
 //   run_update_driver TAIL_FILE
 //
 // TAIL_FILE (UTF-8) holds what follows the worker's program name on its command line; it is converted to the
-// ANSI code page as the worker receives it. Output, one UTF-8 line per report:
+// ANSI code page as the worker receives it. Output, one UTF-8 line per report, then two lines at the end:
 //   progress N | text <status text> | finished
-//   state S result R message M          (last; M is the final message id)
-// With -s1 the run is silent: no window, RunUpdate on the main thread, only the last line. Environment:
+//   state S result R message M          (M is the final message id)
+//   peak working set B                  (the process's peak working set in bytes, for the benchmarks)
+// With -s1 the run is silent: no window, RunUpdate on the main thread, only the two last lines. Environment:
 // KOVREL_DRIVER_ABORT_AT=P asks for an abort (as the dialog's cancel button does) at the first progress
 // report >= P. Once the copy has begun (the report of position 72), each report is one file placed, as long
 // as the update has fewer files than the copy's 28 steps (a position is reported only when it changes):
@@ -15,6 +16,7 @@
 // KOVREL_DRIVER_HOLD_AFTER=K stops the update thread for good after file K ("holding"), for a test to kill
 // the process there. The work folder is next to this executable, so tests run a private copy of it.
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -196,5 +198,9 @@ int main(int argc, char **argv)
     PrintLine("state " + std::to_string(state) + " result " + std::to_string(result) + " message " +
               std::to_string(FinalMessageId(result - 1, static_cast<unsigned short>(state), block.failureMessage)));
     FreeWorkerArgs();
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory))
+        PrintLine("peak working set " + std::to_string(static_cast<unsigned long long>(memory.PeakWorkingSetSize)));
     return 0;
 }
