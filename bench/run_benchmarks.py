@@ -97,6 +97,11 @@ def report(rows):
               f"{value_text(row.base, row.unit):>13} {row.ratio:6.2f} {row.goal_text():>9} {row.met():>4}")
 
 
+def progress(text):
+    """Where a long run is, on stderr: the table stays alone on stdout."""
+    print(text, file=sys.stderr, flush=True)
+
+
 def median(values):
     return statistics.median(values)
 
@@ -294,7 +299,8 @@ class Bench:
         """Runs one of the bench's Wine programs; returns the milliseconds it printed, in seconds."""
         result = subprocess.run([harness.WINE, str(harness.DIST / name), *arguments], env=self.env,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=1200, check=False)
-        assert result.returncode == 0, f"{name} failed: {result.stderr.decode(errors='replace')}"
+        assert result.returncode == 0, f"{name} {' '.join(arguments)}: exit code {result.returncode:#x}, " \
+            f"{result.stdout.decode(errors='replace')} {result.stderr.decode(errors='replace')}"
         return float(result.stdout.decode().split()[-1]) / 1000
 
     def fetch(self, url, target):
@@ -425,6 +431,7 @@ def bench_whole(bench, nginx, scratch, rows):
     per_file = {}
     for label, count, size in (("1 large file", 1, 100 * MB), ("1,000 files, 50 MB", 1000, 50 * KB),
                                ("10,000 files, 500 MB", 10000, 50 * KB)):
+        progress(f"whole: {label}")
         files = tree_of(count, size)
         old = older(files)
         info, archive = bench.publish(f"whole{count}", files)
@@ -548,6 +555,7 @@ def main():
     scratch = Path(tempfile.mkdtemp(prefix="kovrel-bench-"))
     try:
         for name in chosen:
+            progress(f"{name} ...")
             GROUPS[name](bench, nginx, scratch, rows)
         report(rows)
         print()
