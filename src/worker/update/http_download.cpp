@@ -20,6 +20,9 @@ static const unsigned STALL_BYTES = 4096;
 // Connecting, sending the request and receiving the response headers, redirects included.
 static const DWORD OPEN_LIMIT_MS = 60000;
 static const DWORD WAIT_SLICE_MS = 250;
+// The longest a chunk of the body collects before it is handed over, however slow the link.
+static const DWORD CHUNK_TIME_MS = 1000;
+static const DWORD READ_CALL_BYTES = 409600;
 static const unsigned SMALLEST_TRANSFER = 260;
 
 HINTERNET OpenInternet()
@@ -197,6 +200,27 @@ static void FreePendingRead(PendingRead *read, bool withBuffers)
     FreeBytes(read);
 }
 
+// Fills the next buffer with what arrives: until it is full, the body ends, or a second has passed. Each
+// read asks for a part of the buffer only, since a synchronous read may wait until all it asked for has come,
+// which a slow link would take minutes to bring.
+static void FillChunk(PendingRead *read)
+{
+    char *buffer = read->buffers[read->next];
+    DWORD filled = 0;
+    DWORD started = GetTickCount();
+    BOOL ok = TRUE;
+    while (filled < read->size && !read->abandoned) {
+        DWORD wanted = read->size - filled < READ_CALL_BYTES ? read->size - filled : READ_CALL_BYTES;
+        DWORD got = 0;
+        ok = InternetReadFile(read->request, buffer + filled, wanted, &got);
+        filled += ok ? got : 0;
+        if (!ok || got == 0 || GetTickCount() - started >= CHUNK_TIME_MS)
+            break;
+    }
+    read->got = filled;
+    read->ok = ok;
+}
+
 static DWORD WINAPI ReaderThread(void *parameter)
 {
     PendingRead *read = static_cast<PendingRead *>(parameter);
@@ -204,7 +228,7 @@ static DWORD WINAPI ReaderThread(void *parameter)
         WaitForSingleObject(read->wanted, INFINITE);
         if (read->abandoned)
             break;
-        read->ok = InternetReadFile(read->request, read->buffers[read->next], read->size, &read->got);
+        FillChunk(read);
         if (read->abandoned)
             break;
         SetEvent(read->done);

@@ -37,7 +37,7 @@
 #include "../../common/work_layout.h"
 
 static const unsigned INFO_BUFFER_CAP = 4096;
-static const unsigned ARCHIVE_BUFFER_CAP = 409600;
+static const unsigned ARCHIVE_BUFFER_CAP = 2097152;
 // How long a silent run waits for the application's files to be free before it gives up.
 static const DWORD IN_USE_WAIT_MS = 30000;
 // An archive whose size the information file does not promise may not grow past this.
