@@ -175,9 +175,11 @@ bool AllocateTransferBuffer(HINTERNET request, unsigned cap, bool fromReady, cha
     }
 }
 
-// What the update thread and the reader share. The reader fills one buffer while the update thread writes
-// and hashes the other. Whoever is last frees it: the update thread after a normal end, the reader when it
-// was left behind with a read in the network.
+// What the update thread and the reader share. The reader fills a buffer; the update thread writes it, asks
+// for the next chunk in the other buffer, and hashes this one while the next is read. Reading while writing
+// was measured slower on two cores, where the server, the reader and the writer then compete for them. The
+// reader exists so that a silent server or an abort never holds the update thread. Whoever is last frees the
+// record: the update thread after a normal end, the reader when it was left behind with a read in the network.
 struct PendingRead {
     HINTERNET request;
     char *buffers[2];
@@ -360,18 +362,17 @@ DownloadOutcome DownloadToFile(HINTERNET request, HANDLE file, char **buffer, un
             outcome = DOWNLOAD_TOO_LONG;
             break;
         }
-        // The next chunk is read while this one is written and hashed.
+        DWORD done = 0;
+        if (!WriteFile(file, chunk, got, &done, 0) || done != got) {
+            outcome = DOWNLOAD_FAILED;
+            break;
+        }
         if (!StopRequested(block)) {
             InterlockedExchange(&read->next, read->next ^ 1);
             SetEvent(read->wanted);
             reading = true;
         } else {
             outcome = DOWNLOAD_STOPPED;
-        }
-        DWORD done = 0;
-        if (!WriteFile(file, chunk, got, &done, 0) || done != got) {
-            outcome = DOWNLOAD_FAILED;
-            break;
         }
         if (rules->hash)
             Sha256Update(rules->hash, chunk, got);
