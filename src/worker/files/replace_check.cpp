@@ -2,6 +2,8 @@
 // program, an open document) cannot be opened exclusively; one this user may not write gives access denied.
 #include "replace_check.h"
 #include <windows.h>
+#include "journal_format.h"
+#include "tree_copy.h"
 #include "../../common/text.h"
 
 static const char PROBE_NAME[] = "~kovrel.probe";
@@ -29,33 +31,6 @@ static ReplaceCheck CheckFile(const char *path)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? REPLACE_READY : REPLACE_IN_USE;
 }
 
-static ReplaceCheck CheckFolder(const char *sourceRoot, const char *destinationRoot, const char *relative,
-                                char *blocked)
-{
-    char path[MAX_PATH];
-    if (!Compose(path, sourceRoot, relative, "*.*"))
-        return REPLACE_READY; // the copy's own length check reports it
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(path, &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return REPLACE_READY;
-    ReplaceCheck result = REPLACE_READY;
-    do {
-        bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (isFolder && (TextEquals(entry.cFileName, ".") || TextEquals(entry.cFileName, "..")))
-            continue;
-        char next[MAX_PATH];
-        if (isFolder) {
-            if (Compose(next, relative, entry.cFileName, "\\"))
-                result = CheckFolder(sourceRoot, destinationRoot, next, blocked);
-        } else if (Compose(blocked, destinationRoot, relative, entry.cFileName)) {
-            result = CheckFile(blocked);
-        }
-    } while (result == REPLACE_READY && FindNextFileA(search, &entry));
-    FindClose(search);
-    return result;
-}
-
 unsigned long ProbeFolder(const char *folder, char *probe)
 {
     if (!Compose(probe, folder, PROBE_NAME, ""))
@@ -67,13 +42,20 @@ unsigned long ProbeFolder(const char *folder, char *probe)
     return ERROR_SUCCESS;
 }
 
-ReplaceCheck CheckReplaceable(const char *sourceRoot, const char *destinationRoot, char *blocked)
+ReplaceCheck CheckReplaceable(const ReplacePlan &plan, char *blocked)
 {
     // The folder must take a new file.
-    DWORD error = ProbeFolder(destinationRoot, blocked);
+    DWORD error = ProbeFolder(plan.destinationRoot, blocked);
     if (error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
-        CopyText(blocked, MAX_PATH, destinationRoot);
+        CopyText(blocked, MAX_PATH, plan.destinationRoot);
         return REPLACE_NO_PERMISSION;
     }
-    return CheckFolder(sourceRoot, destinationRoot, "", blocked);
+    // Only the files the plan replaces exist: those it creates were not there when it was made.
+    char relative[MAX_PATH];
+    char kind = 0;
+    ReplaceCheck result = REPLACE_READY;
+    for (unsigned at = 0; result == REPLACE_READY && plan.NextRecord(&at, &kind, relative);)
+        if (kind == JOURNAL_REPLACED_FILE && Compose(blocked, plan.destinationRoot, relative, ""))
+            result = CheckFile(blocked);
+    return result;
 }

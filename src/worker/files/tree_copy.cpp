@@ -192,9 +192,26 @@ static bool EnsureFoldersOf(const char *root, const char *relativeFile, char *ma
     return true;
 }
 
+bool ReplacePlan::NextRecord(unsigned *at, char *kind, char *relative) const
+{
+    unsigned start = *at;
+    unsigned end = start;
+    while (end < length && records[end] != '\r' && records[end] != '\n')
+        end++;
+    char line[RECORD_CAPACITY];
+    if (start >= length || end - start >= sizeof line)
+        return false;
+    CopyBytes(line, records + start, end - start);
+    line[end - start] = 0;
+    end = end < length && records[end] == '\r' ? end + 1 : end;
+    *at = end < length && records[end] == '\n' ? end + 1 : end;
+    const char *text = 0;
+    return ReadJournalRecord(line, kind, &text) && CopyText(relative, MAX_PATH, text);
+}
+
 bool ReplacePlan::Apply(bool moveFiles, CopyProgressFunction progress, void *context) const
 {
-    char line[RECORD_CAPACITY];
+    char relative[MAX_PATH];
     char source[MAX_PATH];
     char target[MAX_PATH];
     char backup[MAX_PATH];
@@ -203,19 +220,9 @@ bool ReplacePlan::Apply(bool moveFiles, CopyProgressFunction progress, void *con
     backupFolder[0] = 0;
     if (!destinationRoot || !EnsureFolder(destinationRoot) || (backupRoot && !EnsureFolder(backupRoot)))
         return false;
-    for (unsigned start = 0; start < length;) {
-        unsigned end = start;
-        while (end < length && records[end] != '\r' && records[end] != '\n')
-            end++;
-        if (end - start >= sizeof line)
-            return false;
-        CopyBytes(line, records + start, end - start);
-        line[end - start] = 0;
-        start = end < length && records[end] == '\r' ? end + 1 : end;
-        start = start < length && records[start] == '\n' ? start + 1 : start;
+    for (unsigned at = 0; at < length;) {
         char kind = 0;
-        const char *relative = 0;
-        if (!ReadJournalRecord(line, &kind, &relative) || !Compose(target, destinationRoot, relative, ""))
+        if (!NextRecord(&at, &kind, relative) || !Compose(target, destinationRoot, relative, ""))
             return false;
         if (kind == JOURNAL_CREATED_FOLDER) {
             if (!EnsureFolder(target))

@@ -35,6 +35,10 @@ struct ReplacePlan {
     // copied beside its target and renamed over it. The progress function runs after every file, placed or
     // not. False at the first failure or stop: the journal of the plan undoes what was done.
     bool Apply(bool moveFiles, CopyProgressFunction progress, void *context) const;
+
+    // Reads the record at offset *at (0 for the first) into its kind and relative path (MAX_PATH bytes) and
+    // moves *at past it. False at the end of the records.
+    bool NextRecord(unsigned *at, char *kind, char *relative) const;
 };
 
 // The number of files in the folder (a path ending in a backslash) and all folders below it.

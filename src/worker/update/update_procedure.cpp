@@ -351,12 +351,12 @@ static void Extract(UpdateRun &run)
 // Every file to be replaced must be free before the first one is touched. A file still in use is named and
 // the user asked to close it (OK checks again, Cancel ends the run); a silent run waits for it a while. A
 // folder this user may not write fails at once: running as administrator is the remedy.
-static bool WaitUntilReplaceable(UpdateRun &run)
+static bool WaitUntilReplaceable(UpdateRun &run, const ReplacePlan &plan)
 {
     char blocked[MAX_PATH];
     DWORD started = GetTickCount();
     for (;;) {
-        ReplaceCheck check = CheckReplaceable(run.extractPath, workerArgs.appPath, blocked);
+        ReplaceCheck check = CheckReplaceable(plan, blocked);
         if (check == REPLACE_READY)
             return true;
         if (check == REPLACE_NO_PERMISSION) {
@@ -397,7 +397,7 @@ static void ReplaceFiles(UpdateRun &run)
         Fail(run);
         return;
     }
-    if (!WaitUntilReplaceable(run)) {
+    if (!WaitUntilReplaceable(run, plan)) {
         plan.Free();
         return;
     }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "test_folder.h"
+#include "../../../src/worker/files/replace_check.h"
 #include "../../../src/worker/files/replace_journal.h"
 #include "../../../src/worker/files/tree_copy.h"
 
@@ -233,6 +234,27 @@ TEST_F(TreeCopy, NothingIsPlannedOrChangedWhenTheTreeCannotBePlaced)
     EXPECT_FALSE(plan.Make(source.c_str(), destination.c_str(), backup.c_str()));
     EXPECT_EQ("old", Read(destination + "a.txt"));
     EXPECT_FALSE(Exists(destination + "data"));
+}
+
+TEST_F(TreeCopy, CheckFollowsThePlanAndNamesAFileInUse)
+{
+    ASSERT_TRUE(CreateDirectoryA((source + "bin").c_str(), 0));
+    ASSERT_TRUE(CreateDirectoryA((destination + "bin").c_str(), 0));
+    Source("bin\\lib.dll", "new lib");
+    Source("added.txt", "added");
+    Destination("bin\\lib.dll", "old lib");
+    ASSERT_TRUE(plan.Make(source.c_str(), destination.c_str(), backup.c_str()));
+    char blocked[MAX_PATH] = "";
+    EXPECT_EQ(REPLACE_READY, CheckReplaceable(plan, blocked));
+
+    HANDLE held = CreateFileA((destination + "bin\\lib.dll").c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(REPLACE_IN_USE, CheckReplaceable(plan, blocked));
+    EXPECT_EQ(destination + "bin\\lib.dll", std::string(blocked)) << "the file in use is named";
+    CloseHandle(held);
+    EXPECT_EQ("old lib", Read(destination + "bin\\lib.dll")) << "checking changes nothing";
+    EXPECT_FALSE(Exists(destination + "added.txt"));
+    EXPECT_FALSE(Exists(destination + "~kovrel.probe")) << "the probe is gone again";
 }
 
 TEST_F(TreeCopy, CallbackCanStopAfterTheFirstFile)
