@@ -1,11 +1,11 @@
 // HTTP download with progress.
 //
-// The reads run on a reader thread of their own while the update thread waits for each chunk a quarter
+// The opens and reads run on the run's network thread while the update thread waits for each a quarter
 // second at a time. A server that stalls would otherwise hold the update thread inside the platform's read
 // for ever: the platform's read neither times out nor returns when its handle is closed from another
 // thread. While it waits, the update thread can ask the user to confirm an abort and can give up a
-// download that has had no byte for 60 seconds; a reader still blocked then is left behind with its
-// buffer and frees both when its read returns or the process ends.
+// download that has had no byte for 60 seconds; a read still blocked then is left behind with its
+// buffers, which the network thread frees when the read returns or the process ends.
 #include "http_download.h"
 #include "download_progress.h"
 #include "redirect_rule.h"
@@ -20,10 +20,13 @@ static const unsigned STALL_BYTES = 4096;
 // Connecting, sending the request and receiving the response headers, redirects included.
 static const DWORD OPEN_LIMIT_MS = 60000;
 static const DWORD WAIT_SLICE_MS = 250;
-// The longest a chunk of the body collects before it is handed over, however slow the link.
-static const DWORD CHUNK_TIME_MS = 1000;
 static const DWORD READ_CALL_BYTES = 409600;
 static const unsigned SMALLEST_TRANSFER = 260;
+
+// The most slots that a hashed body's reads cycle through.
+static const LONG MOST_SLOTS = 8;
+
+enum BodyOutcome { BODY_ENDED, BODY_READ_FAILED, BODY_WRITE_FAILED, BODY_TOO_LONG };
 
 HINTERNET OpenInternet()
 {
@@ -87,58 +90,51 @@ static bool StopRequested(StatusBlock *block)
     return false;
 }
 
-// What the update thread and the opening thread share. Whoever is last frees it: the update thread when the
-// open ended in time, the opening thread when it was left behind (it closes its late request too).
-struct PendingOpen {
+// An open handed to the network thread. Whoever is last frees it: the update thread when the open ended in
+// time, the network thread when it was given up (it closes its late request too).
+struct OpenJob {
     HINTERNET internet;
     ProgressRecord *context;
     HINTERNET request;
-    volatile LONG state; // OPEN_PENDING, OPEN_FINISHED or OPEN_ABANDONED
     char url[INTERNET_MAX_URL_LENGTH];
 };
 
-enum { OPEN_PENDING, OPEN_FINISHED, OPEN_ABANDONED };
-
-static DWORD WINAPI OpenThread(void *parameter)
+static void OpenCall(void *job)
 {
-    PendingOpen *open = static_cast<PendingOpen *>(parameter);
+    OpenJob *open = static_cast<OpenJob *>(job);
     open->request = OpenUrlNow(open->internet, open->url, open->context);
-    if (InterlockedCompareExchange(&open->state, OPEN_FINISHED, OPEN_PENDING) == OPEN_ABANDONED) {
-        if (open->request)
-            InternetCloseHandle(open->request);
-        FreeBytes(open);
-    }
-    return 0;
 }
 
-HINTERNET OpenUrl(HINTERNET internet, const char *url, ProgressRecord *context, StatusBlock *block)
+static void ReleaseOpen(void *job)
 {
-    // The platform's own time-outs are not honoured everywhere, and its calls are not woken by closing
-    // their handles: the open runs on a thread of its own, waited for a quarter second at a time.
-    PendingOpen *open = static_cast<PendingOpen *>(AllocateBytes(sizeof(PendingOpen)));
+    OpenJob *open = static_cast<OpenJob *>(job);
+    if (open->request)
+        InternetCloseHandle(open->request);
+    FreeBytes(open);
+}
+
+HINTERNET OpenUrl(NetworkThread **network, HINTERNET internet, const char *url, ProgressRecord *context,
+                  StatusBlock *block)
+{
+    OpenJob *open = static_cast<OpenJob *>(AllocateBytes(sizeof(OpenJob)));
     if (!open)
         return 0;
     open->internet = internet;
     open->context = context;
     open->request = 0;
-    open->state = OPEN_PENDING;
-    HANDLE thread = CopyText(open->url, sizeof open->url, url) ? CreateThread(0, 0, OpenThread, open, 0, 0) : 0;
-    if (!thread) {
+    if (!CopyText(open->url, sizeof open->url, url) || !PostNetworkCall(network, OpenCall, ReleaseOpen, open)) {
         FreeBytes(open);
         return 0;
     }
     DWORD started = GetTickCount();
-    while (WaitForSingleObject(thread, WAIT_SLICE_MS) == WAIT_TIMEOUT) {
+    while (!WaitNetworkCall(*network, WAIT_SLICE_MS)) {
         bool stop = StopRequested(block);
-        if ((stop || GetTickCount() - started >= OPEN_LIMIT_MS) &&
-            InterlockedCompareExchange(&open->state, OPEN_ABANDONED, OPEN_PENDING) == OPEN_PENDING) {
-            CloseHandle(thread);
+        if ((stop || GetTickCount() - started >= OPEN_LIMIT_MS) && AbandonNetworkCall(network)) {
             if (!stop && block->state == STATE_RUNNING)
                 block->state = STATE_FAILED;
             return 0;
         }
     }
-    CloseHandle(thread);
     HINTERNET request = open->request;
     FreeBytes(open);
     return request;
@@ -175,112 +171,197 @@ bool AllocateTransferBuffer(HINTERNET request, unsigned cap, bool fromReady, cha
     }
 }
 
-// What the update thread and the reader share. The reader fills a buffer; the update thread writes it, asks
-// for the next chunk in the other buffer, and hashes this one while the next is read. Reading while writing
-// was measured slower on two cores, where the server, the reader and the writer then compete for them. The
-// reader exists so that a silent server or an abort never holds the update thread. Whoever is last frees the
-// record: the update thread after a normal end, the reader when it was left behind with a read in the network.
-struct PendingRead {
+// A body, read and written on the network thread in one call, as the plain loop of read and write would:
+// each read lands in a slot of the transfer buffer and is written at once. When the body is hashed, the
+// update thread hashes the slots behind the reads, and a read waits only while every slot is still to be
+// hashed; otherwise one slot serves every read, which keeps it in the processor's cache.
+//
+// Whoever is last frees the record: the update thread after a normal end, the network thread when it was
+// left behind in a read. The lock keeps a read that returns late from writing to a file that the update
+// thread has closed by then: giving up takes it, and a write happens under it only while nobody has given up.
+struct BodyJob {
     HINTERNET request;
-    char *buffers[2];
-    volatile LONG next;    // the buffer that the next read fills
-    DWORD size;
-    DWORD got;
-    BOOL ok;
-    HANDLE wanted;         // set by the update thread: read one chunk, or end when abandoned is set
-    HANDLE done;           // set by the reader: the chunk is in the buffer
-    volatile LONG abandoned;
+    HANDLE file;
+    char *buffer;
+    DWORD slotSize;
+    LONG slots;
+    bool hashing;
+    unsigned long long room;       // what the body may still bring; more is not written
+    unsigned long long written;
+    DWORD got[MOST_SLOTS];
+    volatile LONG filled;          // reads written, counted from the body's start
+    volatile LONG hashed;          // reads hashed by the update thread
+    volatile LONG hasherWaits;     // 1 while the update thread waits for a read
+    volatile LONG readerWaits;     // 1 while the reader waits for a slot
+    HANDLE readDone;               // set for a waiting update thread after a read, and at the body's end
+    HANDLE slotFree;               // set for a waiting reader after a slot is hashed
+    volatile DWORD lastProgress;   // when the last STALL_BYTES had all arrived
+    volatile bool ended;
+    BodyOutcome outcome;
+    CRITICAL_SECTION lock;
+    volatile bool givenUp;
 };
 
-static void FreePendingRead(PendingRead *read, bool withBuffers)
+static void FreeBodyJob(BodyJob *body, bool withBuffer)
 {
-    if (withBuffers)
-        FreeBytes(read->buffers[0]);
-    FreeBytes(read->buffers[1]);
-    CloseHandle(read->wanted);
-    CloseHandle(read->done);
-    FreeBytes(read);
+    if (withBuffer)
+        FreeBytes(body->buffer);
+    if (body->readDone)
+        CloseHandle(body->readDone);
+    if (body->slotFree)
+        CloseHandle(body->slotFree);
+    DeleteCriticalSection(&body->lock);
+    FreeBytes(body);
 }
 
-// Fills the next buffer with what arrives: until it is full, the body ends, or a second has passed. Each
-// read asks for a part of the buffer only, since a synchronous read may wait until all it asked for has come,
-// which a slow link would take minutes to bring.
-static void FillChunk(PendingRead *read)
+// Sets the event for the other side only when it waits: most reads and hashes then cost no call at all.
+static void Wake(volatile LONG *waits, HANDLE event)
 {
-    char *buffer = read->buffers[read->next];
-    DWORD filled = 0;
-    DWORD started = GetTickCount();
-    BOOL ok = TRUE;
-    while (filled < read->size && !read->abandoned) {
-        DWORD wanted = read->size - filled < READ_CALL_BYTES ? read->size - filled : READ_CALL_BYTES;
+    if (InterlockedCompareExchange(waits, 0, 1) == 1)
+        SetEvent(event);
+}
+
+// Waits on the event unless `ready` already holds; the flag is raised first, so a wake between the test
+// and the wait leaves the event set rather than lost.
+static void WaitUnless(volatile LONG *waits, HANDLE event, bool (*ready)(BodyJob *), BodyJob *body)
+{
+    InterlockedExchange(waits, 1);
+    if (!ready(body))
+        WaitForSingleObject(event, WAIT_SLICE_MS);
+    InterlockedExchange(waits, 0);
+}
+
+static bool SlotFree(BodyJob *body)
+{
+    return body->filled - body->hashed < body->slots || body->givenUp;
+}
+
+static bool ReadWaiting(BodyJob *body)
+{
+    return body->hashed < body->filled || body->ended;
+}
+
+// Writes what one read brought, unless it is more than the body may still bring or the download was given up.
+static BodyOutcome WriteRead(BodyJob *body, const char *data, DWORD size)
+{
+    if (size > body->room)
+        return BODY_TOO_LONG;
+    EnterCriticalSection(&body->lock);
+    DWORD done = 0;
+    bool written = !body->givenUp && WriteFile(body->file, data, size, &done, 0) && done == size;
+    LeaveCriticalSection(&body->lock);
+    body->room -= size;
+    body->written += size;
+    return written ? BODY_ENDED : BODY_WRITE_FAILED;
+}
+
+static void ReadBody(void *job)
+{
+    BodyJob *body = static_cast<BodyJob *>(job);
+    BodyOutcome outcome = BODY_ENDED;
+    unsigned sinceProgress = 0;
+    while (!body->givenUp) {
+        if (body->hashing && !SlotFree(body)) {
+            while (!SlotFree(body))
+                WaitUnless(&body->readerWaits, body->slotFree, SlotFree, body);
+            // Time spent waiting for the hash, or for the user to answer the abort question, is not the
+            // server's silence.
+            body->lastProgress = GetTickCount();
+        }
+        if (body->givenUp)
+            break;
+        LONG slot = body->filled % body->slots;
+        char *data = body->buffer + slot * body->slotSize;
         DWORD got = 0;
-        ok = InternetReadFile(read->request, buffer + filled, wanted, &got);
-        filled += ok ? got : 0;
-        if (!ok || got == 0 || GetTickCount() - started >= CHUNK_TIME_MS)
+        if (!InternetReadFile(body->request, data, body->slotSize, &got)) {
+            outcome = BODY_READ_FAILED;
             break;
+        }
+        if (got == 0)
+            break;
+        outcome = WriteRead(body, data, got);
+        if (outcome != BODY_ENDED)
+            break;
+        body->got[slot] = got;
+        InterlockedIncrement(&body->filled);
+        if (body->hashing && body->filled - body->hashed >= body->slots / 2)
+            Wake(&body->hasherWaits, body->readDone);
+        sinceProgress += got;
+        if (sinceProgress >= STALL_BYTES) {
+            sinceProgress = 0;
+            body->lastProgress = GetTickCount();
+        }
     }
-    read->got = filled;
-    read->ok = ok;
+    body->outcome = outcome;
+    body->ended = true;
+    SetEvent(body->readDone);
 }
 
-static DWORD WINAPI ReaderThread(void *parameter)
+static void ReleaseBody(void *job)
 {
-    PendingRead *read = static_cast<PendingRead *>(parameter);
-    for (;;) {
-        WaitForSingleObject(read->wanted, INFINITE);
-        if (read->abandoned)
-            break;
-        FillChunk(read);
-        if (read->abandoned)
-            break;
-        SetEvent(read->done);
-    }
-    // Left behind by a given-up download: the buffers and the record are the reader's to free.
-    if (read->abandoned == 2)
-        FreePendingRead(read, true);
-    return 0;
+    FreeBodyJob(static_cast<BodyJob *>(job), true);
 }
 
-static PendingRead *StartReader(HINTERNET request, char *buffer, unsigned size, HANDLE *thread)
+// The slots share the caller's buffer; reads ask for at most READ_CALL_BYTES, so that a slow link reaches
+// the stall limit as it always did, and a body that is not hashed needs only the first slot.
+static BodyJob *NewBodyJob(HINTERNET request, HANDLE file, char *buffer, unsigned size, const DownloadRules *rules)
 {
-    PendingRead *read = static_cast<PendingRead *>(AllocateBytes(sizeof(PendingRead)));
-    if (!read)
+    BodyJob *body = static_cast<BodyJob *>(AllocateBytes(sizeof(BodyJob)));
+    if (!body)
         return 0;
-    read->request = request;
-    read->buffers[0] = buffer;
-    read->buffers[1] = static_cast<char *>(AllocateBytes(size));
-    read->next = 0;
-    read->size = size;
-    read->abandoned = 0;
-    read->wanted = CreateEventA(0, FALSE, FALSE, 0);
-    read->done = CreateEventA(0, FALSE, FALSE, 0);
-    *thread = read->buffers[1] && read->wanted && read->done ? CreateThread(0, 0, ReaderThread, read, 0, 0) : 0;
-    if (*thread)
-        return read;
-    if (read->wanted)
-        CloseHandle(read->wanted);
-    if (read->done)
-        CloseHandle(read->done);
-    FreeBytes(read->buffers[1]);
-    FreeBytes(read);
+    body->request = request;
+    body->file = file;
+    body->buffer = buffer;
+    body->slotSize = size < READ_CALL_BYTES ? size : READ_CALL_BYTES;
+    body->hashing = rules->hash != 0;
+    body->slots = body->hashing ? size / body->slotSize : 1;
+    if (body->slots > MOST_SLOTS)
+        body->slots = MOST_SLOTS;
+    body->room = rules->maxBytes;
+    body->written = 0;
+    body->filled = 0;
+    body->hashed = 0;
+    body->hasherWaits = 0;
+    body->readerWaits = 0;
+    body->lastProgress = GetTickCount();
+    body->ended = false;
+    body->outcome = BODY_ENDED;
+    body->givenUp = false;
+    InitializeCriticalSection(&body->lock);
+    body->readDone = CreateEventA(0, FALSE, FALSE, 0);
+    body->slotFree = CreateEventA(0, FALSE, FALSE, 0);
+    if (body->readDone && body->slotFree)
+        return body;
+    FreeBodyJob(body, false);
     return 0;
 }
 
-// Ends the reader. An idle reader is waited for; one with a read still in the network keeps the buffers.
-static void EndReader(PendingRead *read, HANDLE thread, bool reading, char **buffer)
+// Hashes the reads that are written and not yet hashed, and frees their slots.
+static void HashReads(BodyJob *body, Sha256 *hash)
+{
+    while (body->hashed < body->filled) {
+        LONG slot = body->hashed % body->slots;
+        Sha256Update(hash, body->buffer + slot * body->slotSize, body->got[slot]);
+        InterlockedIncrement(&body->hashed);
+        Wake(&body->readerWaits, body->slotFree);
+    }
+}
+
+// Ends the download's use of the network thread. A read still in the network is left behind with the
+// buffer; once this returns, nothing more is written.
+static void EndBody(NetworkThread **network, BodyJob *body, bool reading, char **buffer)
 {
     if (reading) {
-        *buffer = 0;
-        InterlockedExchange(&read->abandoned, 2);
-        SetEvent(read->wanted);
-        CloseHandle(thread);
-        return;
+        EnterCriticalSection(&body->lock);
+        body->givenUp = true;
+        LeaveCriticalSection(&body->lock);
+        SetEvent(body->slotFree);
+        if (AbandonNetworkCall(network)) {
+            *buffer = 0;
+            return;
+        }
     }
-    InterlockedExchange(&read->abandoned, 1);
-    SetEvent(read->wanted);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    FreePendingRead(read, false);
+    FreeBodyJob(body, false);
 }
 
 // A body the server encoded (gzip, deflate...) is not the file that was published; it is refused rather
@@ -294,99 +375,71 @@ static bool ContentEncoded(HINTERNET request)
     return GetLastError() == ERROR_INSUFFICIENT_BUFFER;
 }
 
-// Waits for the chunk being read. False when the download is given up first: stopped, or stalled.
-static bool WaitForChunk(PendingRead *read, StatusBlock *block, DWORD lastProgress, DownloadOutcome *outcome)
+// Waits for the body's call to return, hashing behind its reads. False when the download is given up
+// first: stopped, or stalled.
+static bool WaitForBody(NetworkThread *network, BodyJob *body, Sha256 *hash, StatusBlock *block,
+                        DownloadOutcome *outcome)
 {
     for (;;) {
-        if (WaitForSingleObject(read->done, WAIT_SLICE_MS) == WAIT_OBJECT_0)
+        if (hash) {
+            HashReads(body, hash);
+            if (body->ended) {
+                // The call is returning: what it read last is hashed once it has.
+                while (!WaitNetworkCall(network, WAIT_SLICE_MS)) {
+                }
+                HashReads(body, hash);
+                return true;
+            }
+            WaitUnless(&body->hasherWaits, body->readDone, ReadWaiting, body);
+        } else if (WaitNetworkCall(network, WAIT_SLICE_MS)) {
             return true;
+        }
         if (StopRequested(block)) {
             *outcome = DOWNLOAD_STOPPED;
             return false;
         }
-        if (GetTickCount() - lastProgress >= STALL_LIMIT_MS) {
+        if (GetTickCount() - body->lastProgress >= STALL_LIMIT_MS) {
             *outcome = DOWNLOAD_FAILED;
             return false;
         }
     }
 }
 
-DownloadOutcome DownloadToFile(HINTERNET request, HANDLE file, char **buffer, unsigned size,
-                               const DownloadRules *rules, ProgressRecord *record, StatusBlock *block)
+DownloadOutcome DownloadToFile(NetworkThread **network, HINTERNET request, HANDLE file, char **buffer,
+                               unsigned size, const DownloadRules *rules, ProgressRecord *record, StatusBlock *block)
 {
     unsigned long long announced = AnnouncedLength(request);
     record->total = static_cast<unsigned>(announced);
 
     DownloadOutcome outcome = DOWNLOAD_FAILED;
-    HANDLE thread = 0;
-    PendingRead *read = 0;
+    BodyJob *body = 0;
     // An announced length beyond the limit fails before a byte is read.
     if (announced > rules->maxBytes)
         outcome = DOWNLOAD_TOO_LONG;
     else if (!ContentEncoded(request))
-        read = StartReader(request, *buffer, size, &thread);
-    if (!read) {
+        body = NewBodyJob(request, file, *buffer, size, rules);
+    if (!body) {
         if (block->state == STATE_RUNNING)
             block->state = STATE_FAILED;
         record->span = 0;
         return outcome;
     }
 
-    unsigned long long written = 0;
-    // The stall clock restarts each time another STALL_BYTES have arrived.
-    DWORD lastProgress = GetTickCount();
-    unsigned sinceProgress = 0;
     bool reading = false;
-    if (!StopRequested(block)) {
-        SetEvent(read->wanted);
-        reading = true;
-    } else {
+    if (StopRequested(block))
         outcome = DOWNLOAD_STOPPED;
-    }
-    while (reading) {
-        if (!WaitForChunk(read, block, lastProgress, &outcome))
-            break;
+    else
+        reading = PostNetworkCall(network, ReadBody, ReleaseBody, body);
+    if (reading && WaitForBody(*network, body, rules->hash, block, &outcome)) {
         reading = false;
-        char *chunk = read->buffers[read->next];
-        DWORD got = read->got;
-        if (!read->ok)
-            break;
-        if (got == 0) {
-            // A body that ends before its promised or announced length is incomplete, not done.
-            unsigned long long expected = rules->exactLength ? rules->maxBytes : record->total;
-            if (written >= expected)
-                outcome = DOWNLOAD_COMPLETE;
-            break;
-        }
-        if (got > rules->maxBytes - written) {
+        // A body that ends before its promised or announced length is incomplete, not done.
+        unsigned long long expected = rules->exactLength ? rules->maxBytes : record->total;
+        if (body->outcome == BODY_TOO_LONG)
             outcome = DOWNLOAD_TOO_LONG;
-            break;
-        }
-        DWORD done = 0;
-        if (!WriteFile(file, chunk, got, &done, 0) || done != got) {
-            outcome = DOWNLOAD_FAILED;
-            break;
-        }
-        if (!StopRequested(block)) {
-            InterlockedExchange(&read->next, read->next ^ 1);
-            SetEvent(read->wanted);
-            reading = true;
-        } else {
-            outcome = DOWNLOAD_STOPPED;
-        }
-        if (rules->hash)
-            Sha256Update(rules->hash, chunk, got);
-        written += got;
-        sinceProgress += got;
-        if (sinceProgress >= STALL_BYTES) {
-            sinceProgress = 0;
-            lastProgress = GetTickCount();
-        } else if (GetTickCount() - lastProgress >= STALL_LIMIT_MS) {
-            outcome = DOWNLOAD_FAILED; // a drip: too few bytes for too long
-            break;
-        }
+        else if (body->outcome == BODY_ENDED && body->written >= expected)
+            outcome = DOWNLOAD_COMPLETE;
     }
-    EndReader(read, thread, reading, buffer);
+    EndBody(network, body, reading, buffer);
     if (outcome != DOWNLOAD_COMPLETE && outcome != DOWNLOAD_STOPPED && block->state == STATE_RUNNING)
         block->state = STATE_FAILED;
     record->span = 0;

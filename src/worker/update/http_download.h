@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <wininet.h>
+#include "network_thread.h"
 #include "status_channel.h"
 #include "../verify/sha256.h"
 
@@ -19,8 +20,9 @@ void CALLBACK DownloadStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD 
 // Opens the URL with HTTP GET, always from the server, following at most MOST_REDIRECTS redirects, never
 // from https to plain http. A response whose status is 400 or more is not a file: the request is closed and
 // the result is none. The open is given up after 60 seconds (STATE_FAILED) or when the user confirms an
-// abort (STATE_ABORTED); the result is then none too.
-HINTERNET OpenUrl(HINTERNET internet, const char *url, ProgressRecord *context, StatusBlock *block);
+// abort (STATE_ABORTED); the result is then none too. The open runs on *network, which is started when none.
+HINTERNET OpenUrl(NetworkThread **network, HINTERNET internet, const char *url, ProgressRecord *context,
+                  StatusBlock *block);
 
 // The body length that the server announced; 0 when none.
 unsigned long long AnnouncedLength(HINTERNET request);
@@ -52,7 +54,7 @@ struct DownloadRules {
 
 // Downloads the body of the request into the file under the rules. An abort request is confirmed with the
 // user right away: declined, the download goes on; confirmed, the state becomes STATE_ABORTED. Any other
-// outcome but a complete one sets STATE_FAILED. `buffer` may be handed to a reader that is still blocked in
-// the network when the download is given up; it is then none on return.
-DownloadOutcome DownloadToFile(HINTERNET request, HANDLE file, char **buffer, unsigned size,
-                               const DownloadRules *rules, ProgressRecord *record, StatusBlock *block);
+// outcome but a complete one sets STATE_FAILED. The reads run on *network. `buffer` may be left with a read
+// that is still blocked in the network when the download is given up; it is then none on return.
+DownloadOutcome DownloadToFile(NetworkThread **network, HINTERNET request, HANDLE file, char **buffer,
+                               unsigned size, const DownloadRules *rules, ProgressRecord *record, StatusBlock *block);

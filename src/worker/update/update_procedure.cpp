@@ -37,7 +37,9 @@
 #include "../../common/work_layout.h"
 
 static const unsigned INFO_BUFFER_CAP = 4096;
-static const unsigned ARCHIVE_BUFFER_CAP = 2097152;
+// Four reads' worth: a hashed archive is hashed up to four reads behind its download. Larger buffers were
+// measured slower, as they no longer stay in the processor's cache.
+static const unsigned ARCHIVE_BUFFER_CAP = 4 * 409600;
 // How long a silent run waits for the application's files to be free before it gives up.
 static const DWORD IN_USE_WAIT_MS = 30000;
 // An archive whose size the information file does not promise may not grow past this.
@@ -47,6 +49,7 @@ struct UpdateRun {
     StatusBlock *block;
     bool silent;
     HINTERNET internet;
+    NetworkThread *network; // makes the blocking network calls; started by the first
     HINTERNET request;
     HANDLE file;
     char *transfer;
@@ -111,7 +114,7 @@ static void OpenRequest(UpdateRun &run, const char *url)
     downloadRecord.block = run.block;
     downloadRecord.counter = DOWNLOAD_TAG;
     downloadRecord.span = 0;
-    run.request = url && url[0] ? OpenUrl(run.internet, url, RequestContext(run), run.block) : 0;
+    run.request = url && url[0] ? OpenUrl(&run.network, run.internet, url, RequestContext(run), run.block) : 0;
     if (!run.request && run.block->state == STATE_RUNNING)
         Fail(run);
 }
@@ -136,8 +139,8 @@ static DownloadOutcome Download(UpdateRun &run, short base, short span, const Do
     AdvanceStage(run.block, base, 0);
     downloadRecord.base = base;
     downloadRecord.span = span;
-    return DownloadToFile(run.request, run.file, &run.transfer, run.transferSize, &rules, &downloadRecord,
-                          run.block);
+    return DownloadToFile(&run.network, run.request, run.file, &run.transfer, run.transferSize, &rules,
+                          &downloadRecord, run.block);
 }
 
 static void DownloadInfo(UpdateRun &run)
@@ -483,7 +486,7 @@ static void RunStage(UpdateRun &run)
         ConfirmClose(run);
         break;
     case STAGE_ALLOC_ARCHIVE_BUFFER:
-        // The archive is read in chunks of the largest size: its body is mostly still on its way.
+        // The archive is read in reads of the largest size: its body is mostly still on its way.
         AllocateStageBuffer(run, 36, ARCHIVE_BUFFER_CAP, false);
         break;
     case STAGE_DOWNLOAD_ARCHIVE:
@@ -528,6 +531,7 @@ int RunUpdate(StatusBlock *block)
 
     LogRun("end: message %u", FinalMessageId(block->result - 1, block->state, block->failureMessage));
     EndRunLog();
+    EndNetworkThread(&run.network);
     CloseRequest(run);
     if (run.internet)
         InternetCloseHandle(run.internet);
