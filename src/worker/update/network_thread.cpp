@@ -9,7 +9,7 @@ enum { CALL_IDLE, CALL_RUNNING, CALL_RETURNED, CALL_LEFT_BEHIND, THREAD_ENDING }
 struct NetworkThread {
     HANDLE handle;
     HANDLE posted;   // a call is waiting for the thread, or the thread is to end
-    HANDLE returned; // the call has returned
+    HANDLE returned; // the call has returned; stays set until the next call is posted
     NetworkCall call;
     NetworkCall release;
     void *job;
@@ -51,7 +51,7 @@ static NetworkThread *StartNetworkThread()
         return 0;
     thread->state = CALL_IDLE;
     thread->posted = CreateEventA(0, FALSE, FALSE, 0);
-    thread->returned = CreateEventA(0, FALSE, FALSE, 0);
+    thread->returned = CreateEventA(0, TRUE, FALSE, 0);
     thread->handle = thread->posted && thread->returned ? CreateThread(0, 0, NetworkLoop, thread, 0, 0) : 0;
     if (thread->handle)
         return thread;
@@ -69,6 +69,7 @@ bool PostNetworkCall(NetworkThread **thread, NetworkCall call, NetworkCall relea
     current->call = call;
     current->release = release;
     current->job = job;
+    ResetEvent(current->returned);
     InterlockedExchange(&current->state, CALL_RUNNING);
     SetEvent(current->posted);
     return true;
@@ -87,7 +88,8 @@ bool AbandonNetworkCall(NetworkThread **thread)
         *thread = 0;
         return true;
     }
-    // It returned first: take its signal, which is set or about to be, so that the next call starts clean.
+    // It returned first; its signal is set or about to be. Waiting for it keeps the thread from still being
+    // between the two when the next call is posted.
     WaitForSingleObject(current->returned, INFINITE);
     return false;
 }

@@ -16,11 +16,12 @@ struct NetworkThread;
 // Hands call(job) to the thread, starting one first when *thread is none. False when none could be started.
 bool PostNetworkCall(NetworkThread **thread, NetworkCall call, NetworkCall release, void *job);
 
-// Waits up to `milliseconds` for the posted call; true once it has returned.
+// Waits up to `milliseconds` for the posted call; true once it has returned, and for every wait after that
+// until the next call is posted.
 bool WaitNetworkCall(NetworkThread *thread, unsigned milliseconds);
 
 // Gives up the posted call. True when it was still running: the job is the thread's from now on and
-// *thread becomes none. False when the call had returned meanwhile: its job and results are the caller's.
+// *thread becomes none. False when the call had returned, seen or not: its job and results are the caller's.
 bool AbandonNetworkCall(NetworkThread **thread);
 
 // Ends an idle thread and waits for it; does nothing when *thread is none.
