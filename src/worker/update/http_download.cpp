@@ -284,6 +284,7 @@ static void ReadBody(void *job)
             break;
         body->got[slot] = got;
         InterlockedIncrement(&body->filled);
+        // The hasher is woken for half the slots at a time: each wake costs a call to Wine's server.
         if (body->hashing && body->filled - body->hashed >= body->slots / 2)
             Wake(&body->hasherWaits, body->readDone);
         sinceProgress += got;
