@@ -39,6 +39,18 @@ bool WaitFor(volatile LONG *flag, DWORD milliseconds)
     return *flag != 0;
 }
 
+// Posts a call that blocks until it is let go: the wait ends only once it has returned.
+void ExpectTheWaitToFollowTheCall(NetworkThread **thread, Job *blocked)
+{
+    blocked->mayReturn = CreateEventA(0, TRUE, FALSE, 0);
+    ASSERT_TRUE(PostNetworkCall(thread, Call, Release, blocked));
+    EXPECT_FALSE(WaitNetworkCall(*thread, 50));
+    SetEvent(blocked->mayReturn);
+    EXPECT_TRUE(WaitNetworkCall(*thread, 10000));
+    EXPECT_EQ(blocked->calls, 1);
+    CloseHandle(blocked->mayReturn);
+}
+
 bool ThreadEnded(DWORD threadId)
 {
     HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, threadId);
@@ -77,14 +89,9 @@ TEST(NetworkThread, ServesEveryCallOnOneThreadOfItsOwn)
 TEST(NetworkThread, WaitsOnlyAsLongAsAskedForABlockedCall)
 {
     NetworkThread *thread = 0;
-    Job blocked = {CreateEventA(0, TRUE, FALSE, 0)};
-    ASSERT_TRUE(PostNetworkCall(&thread, Call, Release, &blocked));
-    EXPECT_FALSE(WaitNetworkCall(thread, 50));
-    SetEvent(blocked.mayReturn);
-    EXPECT_TRUE(WaitNetworkCall(thread, 10000));
-    EXPECT_EQ(blocked.calls, 1);
+    Job blocked = {};
+    ExpectTheWaitToFollowTheCall(&thread, &blocked);
     EndNetworkThread(&thread);
-    CloseHandle(blocked.mayReturn);
 }
 
 TEST(NetworkThread, ACallGivenUpIsReleasedByItsThreadWhenItReturns)
@@ -131,15 +138,10 @@ TEST(NetworkThread, ACallThatReturnedBeforeTheGiveUpStaysTheCallers)
     EXPECT_EQ(quick.released, 0);
 
     // The next call's wait does not end before that call has returned.
-    Job blocked = {CreateEventA(0, TRUE, FALSE, 0)};
-    ASSERT_TRUE(PostNetworkCall(&thread, Call, Release, &blocked));
-    EXPECT_FALSE(WaitNetworkCall(thread, 50));
-    SetEvent(blocked.mayReturn);
-    EXPECT_TRUE(WaitNetworkCall(thread, 10000));
-    EXPECT_EQ(blocked.calls, 1);
+    Job blocked = {};
+    ExpectTheWaitToFollowTheCall(&thread, &blocked);
     EXPECT_EQ(blocked.threadId, quick.threadId);
     EndNetworkThread(&thread);
-    CloseHandle(blocked.mayReturn);
 }
 
 } // namespace
