@@ -22,6 +22,7 @@ reports nothing: its stages are read from the run log, whose lines carry the mil
 
     bench/run [download] [copy] [whole] [memory]      (default: all groups)
 """
+import hashlib
 import os
 import shutil
 import statistics
@@ -292,7 +293,6 @@ class Bench:
                 archive.write_bytes(files)
         text = sample_app.info_text(self.nginx.url(archive.name), "1.1")
         if checked:
-            import hashlib
             digest = hashlib.sha256()
             with open(archive, "rb") as file:
                 for block in iter(lambda: file.read(MB), b""):
@@ -312,6 +312,14 @@ class Bench:
     def fetch(self, url, target):
         """The plain WinINet loop: the seconds of the transfer alone."""
         return self.wine_program("wininet_fetch.exe", url, harness.windows_path(target), str(FETCH_BUFFER))
+
+    def fetch_hashed(self, url, target):
+        """The plain WinINet loop hashing each read as it writes it: (hex digest, seconds of the transfer)."""
+        result = subprocess.run([harness.WINE, str(harness.DIST / "wininet_fetch.exe"), url,
+                                 harness.windows_path(target), str(FETCH_BUFFER), "sha256"], env=self.env,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=1200, check=True)
+        digest, milliseconds = result.stdout.decode().split()
+        return digest, float(milliseconds) / 1000
 
     def xcopy(self, source, target):
         return timed([harness.WINE, *XCOPY, harness.windows_path(source), harness.windows_path(target)],
@@ -333,7 +341,7 @@ def bench_download(bench, nginx, scratch, rows):
     info, archive = bench.publish("big", big, "exe")
     checked_info, _ = bench.publish("bigchecked", big, "exe", checked=True)
     fetched = in_drive_c("bench-fetch") / "big.exe"
-    worker, checked, fetch, curl = [], [], [], []
+    worker, checked, fetch, hashed, curl = [], [], [], [], []
     logged = {info: [], checked_info: []}
     try:
         for _ in range(REPEAT):
@@ -349,6 +357,10 @@ def bench_download(bench, nginx, scratch, rows):
             fetch.append(bench.fetch(nginx.url(archive.name), fetched))
             assert fetched.stat().st_size == len(big), "the WinINet loop fetched something else"
             fetched.unlink()
+            digest, seconds = bench.fetch_hashed(nginx.url(archive.name), fetched)
+            assert digest == hashlib.sha256(big).hexdigest(), "the hashing loop hashed something else"
+            hashed.append(seconds)
+            fetched.unlink()
             curl.append(timed(["curl", "-s", "-o", str(scratch / "big.exe"), nginx.url(archive.name)]))
     finally:
         shutil.rmtree(fetched.parent, ignore_errors=True)
@@ -359,6 +371,8 @@ def bench_download(bench, nginx, scratch, rows):
     rows.append(Row("download 100 MB, the worker's own log", median(logged[info]), loop, median(fetch), speed=True))
     rows.append(Row("download 100 MB, checked, the worker's own log", median(logged[checked_info]), loop,
                     median(fetch), speed=True))
+    rows.append(Row("download 100 MB, size and SHA-256 checked", median(checked), "WinINet loop hashing each read",
+                    median(hashed), speed=True))
     rows.append(Row("download 100 MB", median(worker), "curl -o", median(curl), speed=True))
     rows.append(Row("download 100 MB, size and SHA-256 checked", median(checked), "unchecked download",
                     median(worker), speed=True))

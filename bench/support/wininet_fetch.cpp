@@ -1,15 +1,22 @@
 // The plain WinINet download the worker's download is measured against: one request, a fixed buffer, every
 // chunk written as it arrives.
 //
-//   wininet_fetch URL FILE [BUFFER_BYTES]        (default buffer: 409,600 bytes)
+//   wininet_fetch URL FILE [BUFFER_BYTES [sha256]]   (default buffer: 409,600 bytes)
 //
-// Prints the milliseconds from before the request is opened until the file is closed, so that the time of
+// With sha256, each read is also hashed as it is written, with the worker's own SHA-256: the plain way to
+// check a download as it arrives, for the checked download's comparison.
+//
+// Prints (after the digest, with sha256) the milliseconds from before the request is opened until the file is
+// closed, so that the time of
 // the transfer can be told from the time Wine takes to start the process. Exit code 0 on success.
 #include <windows.h>
 #include <wininet.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "../../src/worker/verify/sha256.h"
 
 static double MillisecondsSince(const LARGE_INTEGER &start)
 {
@@ -26,6 +33,9 @@ int main(int argc, char **argv)
         return 2;
     }
     unsigned long bufferSize = argc > 3 ? std::strtoul(argv[3], 0, 10) : 409600;
+    bool hashing = argc > 4 && std::strcmp(argv[4], "sha256") == 0;
+    Sha256 hash;
+    Sha256Init(&hash);
     char *buffer = static_cast<char *>(std::malloc(bufferSize ? bufferSize : 1));
     HINTERNET internet = InternetOpenA("wininet_fetch", INTERNET_OPEN_TYPE_PRECONFIG, 0, 0, 0);
     if (!buffer || !bufferSize || !internet) {
@@ -60,9 +70,14 @@ int main(int argc, char **argv)
             error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
             break;
         }
+        if (hashing)
+            Sha256Update(&hash, buffer, read);
         total += read;
     }
     CloseHandle(file);
+    unsigned char digest[32];
+    if (hashing)
+        Sha256Final(&hash, digest);
     double elapsed = MillisecondsSince(start);
     InternetCloseHandle(request);
     InternetCloseHandle(internet);
@@ -70,6 +85,11 @@ int main(int argc, char **argv)
     if (error) {
         std::fprintf(stderr, "transfer failed after %llu bytes: %lu\n", total, error);
         return 1;
+    }
+    if (hashing) {
+        for (unsigned i = 0; i < sizeof digest; i++)
+            std::printf("%02x", digest[i]);
+        std::printf(" ");
     }
     std::printf("%.1f\n", elapsed);
     return 0;
