@@ -365,6 +365,23 @@ def test_abort_confirmed_during_a_stalled_download(updater, served, app, kovrel)
     assert_unchanged(app)
 
 
+def test_archive_announced_past_the_limit_ends_the_run_at_once(updater, served, app):
+    """A body announced longer than an archive may be is refused before a byte is read. Closing its request
+    may first read the rest of it (Wine's close does: minutes for 3 GiB at local speed); the run does not
+    wait for that."""
+    archive = served.folder / "huge.zip"
+    with open(archive, "wb") as file:
+        file.truncate(3 * 1024 ** 3)  # sparse: no room taken, served at local speed
+    served.put("Kovrel.ini", sample_app.info_text(served.url("huge.zip"), "1.1"))
+    started = time.monotonic()
+    outcome = updater.start(served.url("Kovrel.ini")).finish(timeout=600)
+    elapsed = time.monotonic() - started
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 11, MSG_DOWNLOAD_ARCHIVE), outcome
+    assert elapsed < 60, elapsed
+    assert not (updater.work / "huge.zip").exists()
+    assert_unchanged(app)
+
+
 def test_stalled_server_fails_the_download_after_a_minute(updater, served, app):
     """A server that stops sending keeps nothing waiting for ever: 60 seconds without a byte fail the stage."""
     publish(served)

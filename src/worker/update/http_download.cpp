@@ -20,6 +20,7 @@ static const unsigned STALL_BYTES = 4096;
 // Connecting, sending the request and receiving the response headers, redirects included.
 static const DWORD OPEN_LIMIT_MS = 60000;
 static const DWORD WAIT_SLICE_MS = 250;
+static const DWORD CLOSE_LIMIT_MS = 1000;
 static const DWORD READ_CALL_BYTES = 409600;
 static const unsigned SMALLEST_TRANSFER = 260;
 
@@ -138,6 +139,21 @@ HINTERNET OpenUrl(NetworkThread **network, HINTERNET internet, const char *url, 
     HINTERNET request = open->request;
     FreeBytes(open);
     return request;
+}
+
+static void CloseCall(void *request)
+{
+    InternetCloseHandle(static_cast<HINTERNET>(request));
+}
+
+void CloseUrl(NetworkThread **network, HINTERNET request)
+{
+    if (!PostNetworkCall(network, CloseCall, 0, request)) {
+        InternetCloseHandle(request);
+        return;
+    }
+    if (!WaitNetworkCall(*network, CLOSE_LIMIT_MS))
+        AbandonNetworkCall(network);
 }
 
 unsigned long long AnnouncedLength(HINTERNET request)

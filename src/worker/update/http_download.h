@@ -24,6 +24,11 @@ void CALLBACK DownloadStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD 
 HINTERNET OpenUrl(NetworkThread **network, HINTERNET internet, const char *url, ProgressRecord *context,
                   StatusBlock *block);
 
+// Closes a request on *network, waiting for it at most CLOSE_LIMIT_MS. A close may first read the rest of an
+// unread body (Wine's does, which at local speed takes minutes for a large archive): it then finishes behind
+// the run, and the run goes on.
+void CloseUrl(NetworkThread **network, HINTERNET request);
+
 // The body length that the server announced; 0 when none.
 unsigned long long AnnouncedLength(HINTERNET request);
 

@@ -82,7 +82,7 @@ static void FailWith(UpdateRun &run, unsigned short message)
 static void CloseRequest(UpdateRun &run)
 {
     if (run.request)
-        InternetCloseHandle(run.request);
+        CloseUrl(&run.network, run.request);
     run.request = 0;
 }
 
@@ -531,8 +531,8 @@ int RunUpdate(StatusBlock *block)
 
     LogRun("end: message %u", FinalMessageId(block->result - 1, block->state, block->failureMessage));
     EndRunLog();
-    EndNetworkThread(&run.network);
     CloseRequest(run);
+    EndNetworkThread(&run.network);
     if (run.internet)
         InternetCloseHandle(run.internet);
     FreeTransfer(run);
