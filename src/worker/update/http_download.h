@@ -24,7 +24,7 @@ void CALLBACK DownloadStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD 
 HINTERNET OpenUrl(NetworkThread **network, HINTERNET internet, const char *url, ProgressRecord *context,
                   StatusBlock *block);
 
-// Closes a request on *network, waiting for it at most CLOSE_LIMIT_MS. A close may first read the rest of an
+// Closes a request on *network, waiting for it at most a second. A close may first read the rest of an
 // unread body (Wine's does, which at local speed takes minutes for a large archive): it then finishes behind
 // the run, and the run goes on.
 void CloseUrl(NetworkThread **network, HINTERNET request);
@@ -57,9 +57,9 @@ struct DownloadRules {
     Sha256 *hash;
 };
 
-// Downloads the body of the request into the file under the rules. An abort request is confirmed with the
-// user right away: declined, the download goes on; confirmed, the state becomes STATE_ABORTED. Any other
-// outcome but a complete one sets STATE_FAILED. The reads run on *network. `buffer` may be left with a read
-// that is still blocked in the network when the download is given up; it is then none on return.
+// Downloads the body of the request into the file under the rules. An abort request is put to the user
+// within a quarter second: declined, the download goes on; confirmed, the state becomes STATE_ABORTED. Any
+// other outcome but a complete one sets STATE_FAILED. The reads run on *network. `buffer` may be left with a
+// read that is still blocked in the network when the download is given up; it is then none on return.
 DownloadOutcome DownloadToFile(NetworkThread **network, HINTERNET request, HANDLE file, char **buffer,
                                unsigned size, const DownloadRules *rules, ProgressRecord *record, StatusBlock *block);
