@@ -12,8 +12,8 @@ import sys
 import harness
 import pytest
 import sample_app
-from test_update import (KOVREL, MSG_DOWNLOAD_ARCHIVE, MSG_DOWNLOAD_INFO, MSG_OPEN_INFO, MSG_UPDATED, RESULT_UPDATED,
-                         STATE_DONE, STATE_FAILED, assert_unchanged, assert_updated, confirm_close)
+from test_update import (CONFIRM_ABORT, KOVREL, MSG_DOWNLOAD_ARCHIVE, MSG_DOWNLOAD_INFO, MSG_OPEN_INFO, MSG_UPDATED,
+                         RESULT_UPDATED, STATE_DONE, STATE_FAILED, assert_unchanged, assert_updated, confirm_close)
 from test_update import app, updater  # noqa: F401 - fixtures shared with the update tests
 from test_update import silent_arguments, wait_for_cleanup
 
@@ -264,8 +264,8 @@ def test_launcher_without_key_takes_a_signed_feed(keys, updater, served, kovrel)
     run_updated(updater, kovrel, served.url("Kovrel.ini"))
 
 
-def legacy_feed_with(served, **keys):
-    archive = sample_app.write_zip(served.folder / "update.zip", sample_app.ARCHIVE_1_1)
+def legacy_feed_with(served, extra=None, **keys):
+    archive = sample_app.write_zip(served.folder / "update.zip", dict(sample_app.ARCHIVE_1_1, **(extra or {})))
     text = sample_app.info_text(served.url("update.zip"))
     for key, value in keys.items():
         text += f"{key}={value(archive.read_bytes())}\r\n".encode()
@@ -280,6 +280,20 @@ def test_launcher_without_key_checks_the_archive_keys_when_given(updater, served
     assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, REFUSED_ARCHIVE, MSG_NOT_VERIFIED), \
         outcome
     assert_unchanged(updater.app)
+
+
+def test_abort_declined_while_a_large_archive_is_checked(updater, served, kovrel):
+    """While the abort question is open nothing is hashed, so the download waits once its buffer is full;
+    declined, it goes on, and every byte is still hashed once and in order."""
+    info = legacy_feed_with(served, extra=LARGE_FILE, APP_SIZE=lambda data: len(data),
+                            APP_SHA256=lambda data: hashlib.sha256(data).hexdigest())
+    run = updater.start(info, extra_env={"KOVREL_DRIVER_ABORT_AT": "39"})
+    box = kovrel.press("確認", "7", 120000)
+    assert box.text() == CONFIRM_ABORT
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
+    assert_updated(updater.app, extra=LARGE_FILE)
 
 
 @pytest.mark.parametrize("key, value", [("APP_SIZE", "12ab"), ("APP_SIZE", "-1"), ("APP_SHA256", "abc")])
