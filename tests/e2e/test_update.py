@@ -342,17 +342,22 @@ def big_archive_files():
     return dict(sample_app.ARCHIVE_1_1, **{"big.bin": rng.randbytes(2 * 1024 * 1024)})
 
 
-def test_abort_declined_during_the_download(updater, served, app, kovrel):
-    files = big_archive_files()
-    info = publish(served, archive_url=served.fault_url("slow", "update.zip"), files=files)
-    # The first report of the download's own progress (above the stage's start, 38) asks for the abort.
+def update_with_abort_declined(updater, kovrel, info, extra):
+    """Runs the update, declines the abort that the first report of the download's own progress (above the
+    stage's start, 38) asks for, and expects the update with the extra files."""
     run = updater.start(info, extra_env={"KOVREL_DRIVER_ABORT_AT": "39"})
     box = kovrel.press("確認", "7", 120000)
     assert box.text() == CONFIRM_ABORT
     confirm_close(kovrel)
     outcome = run.finish()
     assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
-    assert_updated(app, {"big.bin": files["big.bin"]})
+    assert_updated(updater.app, extra)
+
+
+def test_abort_declined_during_the_download(updater, served, app, kovrel):
+    files = big_archive_files()
+    info = publish(served, archive_url=served.fault_url("slow", "update.zip"), files=files)
+    update_with_abort_declined(updater, kovrel, info, {"big.bin": files["big.bin"]})
 
 
 def test_abort_confirmed_during_a_stalled_download(updater, served, app, kovrel):

@@ -12,10 +12,10 @@ import sys
 import harness
 import pytest
 import sample_app
-from test_update import (CONFIRM_ABORT, KOVREL, MSG_DOWNLOAD_ARCHIVE, MSG_DOWNLOAD_INFO, MSG_OPEN_INFO, MSG_UPDATED,
+from test_update import (KOVREL, MSG_DOWNLOAD_ARCHIVE, MSG_DOWNLOAD_INFO, MSG_OPEN_INFO, MSG_UPDATED,
                          RESULT_UPDATED, STATE_DONE, STATE_FAILED, assert_unchanged, assert_updated, confirm_close)
 from test_update import app, updater  # noqa: F401 - fixtures shared with the update tests
-from test_update import silent_arguments, wait_for_cleanup
+from test_update import silent_arguments, update_with_abort_declined, wait_for_cleanup
 
 PUBLISH = harness.ROOT / "scripts" / "publish"
 MSG_NOT_VERIFIED, MSG_DISK_SPACE = 30113, 30114
@@ -287,13 +287,7 @@ def test_abort_declined_while_a_large_archive_is_checked(updater, served, kovrel
     declined, it goes on, and every byte is still hashed once and in order."""
     info = legacy_feed_with(served, extra=LARGE_FILE, APP_SIZE=lambda data: len(data),
                             APP_SHA256=lambda data: hashlib.sha256(data).hexdigest())
-    run = updater.start(info, extra_env={"KOVREL_DRIVER_ABORT_AT": "39"})
-    box = kovrel.press("確認", "7", 120000)
-    assert box.text() == CONFIRM_ABORT
-    confirm_close(kovrel)
-    outcome = run.finish()
-    assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
-    assert_updated(updater.app, extra=LARGE_FILE)
+    update_with_abort_declined(updater, kovrel, info, LARGE_FILE)
 
 
 @pytest.mark.parametrize("key, value", [("APP_SIZE", "12ab"), ("APP_SIZE", "-1"), ("APP_SHA256", "abc")])
