@@ -120,7 +120,7 @@ class Kovrel:
         return Box(lines)
 
     def press(self, caption, button, timeout_ms=30000):
-        code, lines = self.driver("press", caption, button, str(timeout_ms))
+        code, lines = self.driver("press", caption, button, str(timeout_ms), timeout=timeout_ms / 1000 + 30)
         assert code == 0, f"could not press {button!r} in {caption!r}: {lines}"
         return Box(lines)
 

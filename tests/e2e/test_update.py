@@ -387,6 +387,21 @@ def test_archive_announced_past_the_limit_ends_the_run_at_once(updater, served, 
     assert_unchanged(app)
 
 
+def test_a_slow_link_is_not_a_stalled_one(updater, served, app, kovrel):
+    """A link that brings 2 KiB a second is slow, not stalled: its archive takes longer than the stall limit,
+    and is installed. A read returns only once it is full, so reads ask for what the link brings."""
+    files = dict(sample_app.ARCHIVE_1_1, **{"slow.bin": random.Random(2).randbytes(140 * 1024)})
+    info = publish(served, archive_url=served.fault_url("trickle", "update.zip"), files=files)
+    started = time.monotonic()
+    run = updater.start(info)
+    box = kovrel.press("Kovrel", "OK", 180000)
+    assert box.text() == CONFIRM_CLOSE
+    assert time.monotonic() - started > 65, "the archive came faster than the stall limit"
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
+    assert_updated(app, {"slow.bin": files["slow.bin"]})
+
+
 def test_stalled_server_fails_the_download_after_a_minute(updater, served, app):
     """A server that stops sending keeps nothing waiting for ever: 60 seconds without a byte fail the stage."""
     publish(served)

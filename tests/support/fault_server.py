@@ -18,6 +18,7 @@ Binds 127.0.0.1 on a free port and writes the port to FILE. The first path segme
     /gzip/<name>              the file gzip-compressed, with Content-Encoding: gzip whatever the client asked
     /noanswer/<name>          reads the request and never answers (until the client goes away, or 120 s)
     /drip/<name>              announces the full length, then 1 KiB every 30 s
+    /trickle/<name>           announces the full length, then 1 KiB every half second: slow, never stalled
 Each request line is logged (one line, flushed) to --log or standard output, so tests can see what was asked.
 """
 import argparse
@@ -105,7 +106,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             return
         body = self.body_of(name)
-        if body is None or kind not in ("file", "nolength", "short", "stall", "slow", "chunked", "endless", "gzip", "drip"):
+        if body is None or kind not in ("file", "nolength", "short", "stall", "slow", "chunked", "endless", "gzip", "drip",
+                                                  "trickle"):
             self.send_status_page(404)
             return
         head_only = self.command == "HEAD"
@@ -142,13 +144,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.start_body(len(packed), encoding="gzip")
                 if not head_only:
                     self.wfile.write(packed)
-            elif kind == "drip":
+            elif kind in ("drip", "trickle"):
                 self.start_body(len(body))
                 if not head_only:
                     for at in range(0, len(body), 1024):
                         self.wfile.write(body[at:at + 1024])
                         self.wfile.flush()
-                        if self.server.stopping.wait(30):
+                        if self.server.stopping.wait(30 if kind == "drip" else 0.5):
                             break
             elif kind == "endless":
                 self.start_body()

@@ -19,6 +19,25 @@ unsigned TransferBufferSize(bool queried, unsigned ready, unsigned current, unsi
     return size < cap ? size : cap;
 }
 
+unsigned FirstReadSize(unsigned most)
+{
+    return STALL_BYTES < most ? STALL_BYTES : most;
+}
+
+unsigned NextReadSize(unsigned asked, unsigned got, unsigned elapsedMs, unsigned most)
+{
+    unsigned long long grown = 4ull * asked;
+    unsigned long long next = grown;
+    if (elapsedMs) {
+        unsigned long long bySpeed = static_cast<unsigned long long>(got) * READ_TARGET_MS / elapsedMs;
+        if (bySpeed < next)
+            next = bySpeed;
+    }
+    if (next < STALL_BYTES)
+        next = STALL_BYTES;
+    return next < most ? static_cast<unsigned>(next) : most;
+}
+
 bool NextDownloadPosition(short *base, short *span, unsigned total, unsigned received, unsigned *largestReceived,
                           int *position)
 {

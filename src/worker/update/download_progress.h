@@ -4,6 +4,22 @@
 // The platform's MulDiv: a * b / c rounded to the nearest integer; -1 when c is 0.
 int RoundedMulDiv(int a, unsigned b, unsigned c);
 
+// Fewer than STALL_BYTES in a download's stall limit is a stall: a drip never keeps a download alive.
+static const unsigned STALL_BYTES = 4096;
+
+// How long a body's read is meant to last at the link's last speed.
+static const unsigned READ_TARGET_MS = 250;
+
+// The size of a body's first read: STALL_BYTES, or `most` when that is smaller.
+unsigned FirstReadSize(unsigned most);
+
+// The size of a body's next read, after a read of `asked` bytes brought `got` in `elapsedMs`. A blocking read
+// returns only once it is full, and the stall clock sees progress only between reads; so a read asks for what
+// the link brought in READ_TARGET_MS, which keeps a slow link's progress in sight and lets a fast one use few
+// calls. It grows at most fourfold, as a read served from bytes that had already arrived says little of the
+// link. Between STALL_BYTES and `most` (`most` when that is smaller).
+unsigned NextReadSize(unsigned asked, unsigned got, unsigned elapsedMs, unsigned most);
+
 // The transfer buffer's size for a download: what the server has ready, at least 1024 bytes and at most
 // the cap; the current size when the ready count could not be queried.
 unsigned TransferBufferSize(bool queried, unsigned ready, unsigned current, unsigned cap);

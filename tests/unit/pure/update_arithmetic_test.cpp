@@ -85,6 +85,38 @@ TEST(DownloadProgress, TransferBufferSize)
     EXPECT_EQ(2048u, TransferBufferSize(false, 1000000, 2048, 409600)) << "a failed query keeps the size";
 }
 
+TEST(DownloadProgress, ReadSizeFollowsTheLink)
+{
+    const unsigned most = 1638400;
+    EXPECT_EQ(4096u, FirstReadSize(most));
+    EXPECT_EQ(1024u, FirstReadSize(1024)) << "a small buffer bounds even the first read";
+
+    // A fast link: reads that take no measurable time grow fourfold up to the most.
+    unsigned size = FirstReadSize(most);
+    unsigned reads = 0;
+    while (size < most && reads < 20) {
+        unsigned next = NextReadSize(size, size, 0, most);
+        EXPECT_LE(next, 4 * size);
+        size = next;
+        reads++;
+    }
+    EXPECT_EQ(most, size);
+    EXPECT_EQ(5u, reads) << "4 KB to 1.6 MB takes a handful of reads";
+    EXPECT_EQ(most, NextReadSize(most, most, 1, most));
+
+    // A slow link: a read asks for about a quarter second of it, so that the stall clock hears of it often.
+    EXPECT_EQ(10000u, NextReadSize(409600, 409600, 10240, most)) << "40,000 bytes a second";
+    EXPECT_EQ(4096u, NextReadSize(16384, 5000, 1000, most)) << "never below the stall rule's bytes";
+    EXPECT_EQ(250000u, NextReadSize(409600, 100000, 100, most));
+
+    // A read served from bytes already there does not make the next one huge.
+    EXPECT_EQ(16384u, NextReadSize(4096, 4096, 0, most));
+    EXPECT_EQ(16384u, NextReadSize(4096, 4096, 1, most));
+
+    // Large counts do not wrap.
+    EXPECT_EQ(0xFFFFFFFFu, NextReadSize(0xFFFFFFFFu, 0xFFFFFFFFu, 1, 0xFFFFFFFFu));
+}
+
 TEST(DownloadProgress, AnnouncedLength)
 {
     short base = 16, span = 8;
