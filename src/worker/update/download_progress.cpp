@@ -26,8 +26,7 @@ unsigned FirstReadSize(unsigned most)
 
 unsigned NextReadSize(unsigned asked, unsigned got, unsigned elapsedMs, unsigned most)
 {
-    unsigned long long grown = 4ull * asked;
-    unsigned long long next = grown;
+    unsigned long long next = 4ull * asked;
     if (elapsedMs) {
         unsigned long long bySpeed = static_cast<unsigned long long>(got) * READ_TARGET_MS / elapsedMs;
         if (bySpeed < next)
