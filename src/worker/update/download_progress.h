@@ -4,7 +4,7 @@
 // The platform's MulDiv: a * b / c rounded to the nearest integer; -1 when c is 0.
 int RoundedMulDiv(int a, unsigned b, unsigned c);
 
-// Fewer than STALL_BYTES in a download's stall limit is a stall: a drip never keeps a download alive.
+// The bytes that a download must bring within its stall limit; fewer is a stall.
 static const unsigned STALL_BYTES = 4096;
 
 // How long a body's read is meant to last at the link's last speed.

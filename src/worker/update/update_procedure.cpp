@@ -486,7 +486,8 @@ static void RunStage(UpdateRun &run)
         ConfirmClose(run);
         break;
     case STAGE_ALLOC_ARCHIVE_BUFFER:
-        // The archive is read in reads of the largest size: its body is mostly still on its way.
+        // The archive's buffer takes the largest size at once: its body is mostly still on its way, so what has
+        // arrived says nothing of what reads it needs.
         AllocateStageBuffer(run, 36, ARCHIVE_BUFFER_CAP, false);
         break;
     case STAGE_DOWNLOAD_ARCHIVE:
