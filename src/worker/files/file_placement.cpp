@@ -21,11 +21,12 @@ bool PlaceCopy(const char *from, const char *to, char *part)
 {
     if (!CopyText(part, MAX_PATH, to) || !AppendText(part, MAX_PATH, PART_SUFFIX))
         return false;
+    // Attributes are looked at only after a refusal: a look at a name that is not there costs a scan of its
+    // folder under Wine, and most copies need none.
     for (int attempt = 0; attempt < TRIES; attempt++) {
-        MakeReplaceable(part);
-        if (CopyFileA(from, part, FALSE)) {
-            MakeReplaceable(to);
-            if (MoveFileExA(part, to, MOVEFILE_REPLACE_EXISTING))
+        if (CopyFileA(from, part, FALSE) || (MakeReplaceable(part) && CopyFileA(from, part, FALSE))) {
+            if (MoveFileExA(part, to, MOVEFILE_REPLACE_EXISTING) ||
+                (MakeReplaceable(to) && MoveFileExA(part, to, MOVEFILE_REPLACE_EXISTING)))
                 return true;
         }
         Sleep(RETRY_SLEEP_MS);

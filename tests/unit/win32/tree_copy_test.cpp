@@ -120,6 +120,20 @@ TEST_P(TreeCopyBothWays, WithoutBackupRootReadOnlyFilesAreReplacedInPlace)
     EXPECT_EQ("R a.txt\r\n", Records()) << "the kind of change is planned all the same";
 }
 
+// Without a backup, a copy goes through "<target>.kvnew". One left by a copy cut short earlier is written
+// over; the attributes, which Windows would refuse, are changed only after a refusal.
+TEST_F(TreeCopy, LeftoverOfACutShortCopyIsWrittenOver)
+{
+    Source("a.txt", "new");
+    Destination("a.txt", "old");
+    Destination("a.txt.kvnew", "ha");
+    ASSERT_TRUE(SetFileAttributesA((destination + "a.txt.kvnew").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesA((destination + "a.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(Place("", false));
+    EXPECT_EQ("new", Read(destination + "a.txt"));
+    EXPECT_FALSE(Exists(destination + "a.txt.kvnew"));
+}
+
 TEST_P(TreeCopyBothWays, FailedPlacementIsUndoneFromItsJournal)
 {
     ASSERT_TRUE(CreateDirectoryA((source + "plugins").c_str(), 0));
