@@ -15,12 +15,16 @@ static bool Compose(char *buffer, const char *a, const char *b, const char *c)
 
 static ReplaceCheck CheckFile(const char *path)
 {
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return REPLACE_READY; // a new file
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, OPEN_EXISTING, 0, 0);
     // A read-only file is replaced by a rename, which needs no write access to it: only its use is checked.
-    DWORD access = (attributes & FILE_ATTRIBUTE_READONLY) ? GENERIC_READ : GENERIC_WRITE;
-    HANDLE file = CreateFileA(path, access, 0, 0, OPEN_EXISTING, 0, 0);
+    // Its attributes are looked at only after a refusal, which most files never meet.
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+            file = CreateFileA(path, GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+        else
+            SetLastError(ERROR_ACCESS_DENIED);
+    }
     if (file != INVALID_HANDLE_VALUE) {
         CloseHandle(file);
         return REPLACE_READY;

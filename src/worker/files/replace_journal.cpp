@@ -15,20 +15,27 @@
 static const unsigned LINE_CAPACITY = MAX_PATH + 8;
 static const char JOURNAL_HEADER[] = "KOVREL-JOURNAL 1\r\n";
 
-static bool WriteFlushed(ReplaceJournal *journal, const char *text, DWORD length)
+static bool WriteAll(ReplaceJournal *journal, const char *text, DWORD length)
 {
     DWORD written = 0;
     return journal->file != INVALID_HANDLE_VALUE && WriteFile(journal->file, text, length, &written, 0) &&
-           written == length && FlushFileBuffers(journal->file);
+           written == length;
 }
 
+static bool WriteFlushed(ReplaceJournal *journal, const char *text, DWORD length)
+{
+    return WriteAll(journal, text, length) && FlushFileBuffers(journal->file);
+}
+
+// The header is not flushed on its own: a journal without records has nothing to undo, and the flush of
+// the records, before the first change, takes the header to the disk with them.
 bool BeginJournal(ReplaceJournal *journal, const char *path, const char *applicationFolder, const char *backupFolder)
 {
     journal->file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
     char line[LINE_CAPACITY];
-    bool begun = WriteFlushed(journal, JOURNAL_HEADER, sizeof JOURNAL_HEADER - 1) &&
-                 FormatJournalLine(line, sizeof line, 'A', applicationFolder) && WriteFlushed(journal, line, TextLength(line)) &&
-                 FormatJournalLine(line, sizeof line, 'B', backupFolder) && WriteFlushed(journal, line, TextLength(line));
+    bool begun = WriteAll(journal, JOURNAL_HEADER, sizeof JOURNAL_HEADER - 1) &&
+                 FormatJournalLine(line, sizeof line, 'A', applicationFolder) && WriteAll(journal, line, TextLength(line)) &&
+                 FormatJournalLine(line, sizeof line, 'B', backupFolder) && WriteAll(journal, line, TextLength(line));
     if (!begun) {
         CloseJournal(journal);
         DeleteFileA(path);
@@ -44,7 +51,8 @@ bool RecordInJournal(ReplaceJournal *journal, char kind, const char *relativePat
 
 bool WriteJournalRecords(ReplaceJournal *journal, const char *records, unsigned length)
 {
-    return length == 0 || WriteFlushed(journal, records, length);
+    return length == 0 ? journal->file != INVALID_HANDLE_VALUE && FlushFileBuffers(journal->file)
+                       : WriteFlushed(journal, records, length);
 }
 
 void CloseJournal(ReplaceJournal *journal)

@@ -7,13 +7,14 @@ struct ReplaceJournal {
     HANDLE file;
 };
 
-// Creates the journal with its header. The folders end in a backslash.
+// Creates the journal with its header, which goes to the disk with the first records. The folders end in a
+// backslash.
 bool BeginJournal(ReplaceJournal *journal, const char *path, const char *applicationFolder, const char *backupFolder);
 
 // Appends one record (see journal_format.h) and flushes it to the disk.
 bool RecordInJournal(ReplaceJournal *journal, char kind, const char *relativePath);
 
-// Appends complete records (each ending in "\r\n") and flushes them to the disk with one write.
+// Appends complete records (each ending in "\r\n") with one write and flushes the journal to the disk.
 bool WriteJournalRecords(ReplaceJournal *journal, const char *records, unsigned length);
 
 // Closes the journal; the file stays.

@@ -80,8 +80,8 @@ static bool PlanFile(ReplacePlan &plan, const char *relative, const char *name)
             return false; // a folder stands where the update has a file
         kind = JOURNAL_REPLACED_FILE;
         // A backup file that is there already is not this original: the undo would put it back.
-        if (plan.backupRoot && (!Compose(path, plan.backupRoot, relativeName, "") || !LookAt(path, &attributes) ||
-                                attributes != INVALID_FILE_ATTRIBUTES))
+        if (plan.backupRootExists && (!Compose(path, plan.backupRoot, relativeName, "") || !LookAt(path, &attributes) ||
+                                      attributes != INVALID_FILE_ATTRIBUTES))
             return false;
     }
     plan.files++;
@@ -137,6 +137,10 @@ bool ReplacePlan::Make(const char *source, const char *destination, const char *
     sourceRoot = source;
     destinationRoot = destination;
     backupRoot = backup && backup[0] ? backup : 0;
+    // Each look at a name that is not there costs a scan of its folder under Wine: with no backup folder
+    // yet, no backup can be in the way, and none is looked for.
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    backupRootExists = backupRoot && (!LookAt(backupRoot, &attributes) || attributes != INVALID_FILE_ATTRIBUTES);
     char relative[MAX_PATH];
     relative[0] = 0;
     if (!source || !source[0] || !destination || !destination[0] || !PlanFolder(*this, relative)) {

@@ -20,6 +20,7 @@ struct ReplacePlan {
     const char *sourceRoot;
     const char *destinationRoot;
     const char *backupRoot;
+    bool backupRootExists; // or could not be looked at: then every backup is looked for before the changes
 
     // Plans the placing of everything below sourceRoot into destinationRoot. Every file the placing
     // overwrites is to be moved below backupRoot first (none or empty: no backup). The roots must outlive

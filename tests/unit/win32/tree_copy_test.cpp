@@ -271,6 +271,23 @@ TEST_F(TreeCopy, CheckFollowsThePlanAndNamesAFileInUse)
     EXPECT_FALSE(Exists(destination + "~kovrel.probe")) << "the probe is gone again";
 }
 
+// A read-only file is replaced by a rename: it is ready unless something holds it.
+TEST_F(TreeCopy, CheckTakesAReadOnlyFileThatNothingHoldsAsReady)
+{
+    Source("config.ini", "new");
+    Destination("config.ini", "old");
+    ASSERT_TRUE(SetFileAttributesA((destination + "config.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(plan.Make(source.c_str(), destination.c_str(), backup.c_str()));
+    char blocked[MAX_PATH] = "";
+    EXPECT_EQ(REPLACE_READY, CheckReplaceable(plan, blocked));
+    HANDLE held = CreateFileA((destination + "config.ini").c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(REPLACE_IN_USE, CheckReplaceable(plan, blocked));
+    CloseHandle(held);
+    EXPECT_TRUE(GetFileAttributesA((destination + "config.ini").c_str()) & FILE_ATTRIBUTE_READONLY)
+        << "checking changes nothing";
+}
+
 TEST_F(TreeCopy, CallbackCanStopAfterTheFirstFile)
 {
     Source("1.txt", "1");
