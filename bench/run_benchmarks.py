@@ -19,6 +19,7 @@ case is repeated and the median reported, as a ratio to its baseline, with the g
 The worker runs in-process through run_update_driver.exe (the update procedure with a recording window);
 its reports are timestamped as they arrive, so a stage's time is the time between its reports. A silent run
 reports nothing: its stages are read from the run log, whose lines carry the milliseconds since its start.
+Every timed case, the worker's and the baselines' alike, starts with all earlier writes on the disk.
 
     bench/run [download] [copy] [whole] [memory]      (default: all groups)
 """
@@ -107,6 +108,14 @@ def progress(text):
 
 def median(values):
     return statistics.median(values)
+
+
+def settle():
+    """Puts every write so far on the disk. Each timed case starts so, as an installed application's files
+    are on the disk: otherwise the writeback of one case lands in the time of the next, and a baseline that
+    overwrites files just written frees blocks that were never even allocated. The steps within a case are
+    not settled in between."""
+    os.sync()
 
 
 def timed(command, **kwargs):
@@ -225,6 +234,7 @@ class Bench:
         tail.write_text(f'"{harness.windows_path(folder / "Kovrel.exe")}" {info_url} "{app.windows_exe()}" '
                         f'{sample_app.SECTION} 1.0{options}', encoding="utf-8")
         self.run_log().unlink(missing_ok=True)
+        settle()
         stop = threading.Event()
         answerer = threading.Thread(target=self.answer_box, args=(stop,), daemon=True)
         if confirm:
@@ -268,6 +278,7 @@ class Bench:
         stop = threading.Event()
         answerer = threading.Thread(target=self.answer_box, args=(stop,), daemon=True)
         answerer.start()
+        settle()
         started = time.monotonic()
         subprocess.run([harness.WINE, harness.windows_path(launcher), info_url, app.windows_exe(),
                         sample_app.SECTION, "1.0", "-s1"], env=self.env, stdout=subprocess.DEVNULL,
@@ -354,13 +365,16 @@ def bench_download(bench, nginx, scratch, rows):
                 stages, _ = bench.stage_times()
                 logged[url].append(sum(stages[name] for name in DOWNLOAD_STAGES))
                 app.remove()
+            settle()
             fetch.append(bench.fetch(nginx.url(archive.name), fetched))
             assert fetched.stat().st_size == len(big), "the WinINet loop fetched something else"
             fetched.unlink()
+            settle()
             digest, seconds = bench.fetch_hashed(nginx.url(archive.name), fetched)
             assert digest == hashlib.sha256(big).hexdigest(), "the hashing loop hashed something else"
             hashed.append(seconds)
             fetched.unlink()
+            settle()
             curl.append(timed(["curl", "-s", "-o", str(scratch / "big.exe"), nginx.url(archive.name)]))
     finally:
         shutil.rmtree(fetched.parent, ignore_errors=True)
@@ -403,12 +417,15 @@ def bench_copy(bench, nginx, scratch, rows):
             target = scratch / "copy-dst"
             shutil.rmtree(target, ignore_errors=True)
             write_tree(target, old)
+            settle()
             cp.append(timed(["cp", "-r", f"{source}/.", str(target)]))
             shutil.rmtree(work / "App", ignore_errors=True)
             write_tree(work / "App", old)
+            settle()
             xcopy.append(bench.xcopy(work / "Src", work / "App"))
             assert (work / "App" / next(iter(files))).read_bytes() == next(iter(files.values()))
             shutil.rmtree(work / "OneCopy", ignore_errors=True)
+            settle()
             start.append(bench.xcopy(work / "One", work / "OneCopy"))
     finally:
         shutil.rmtree(work, ignore_errors=True)
@@ -426,6 +443,7 @@ def same_platform_update(bench, nginx, archive, old, files):
     work = in_drive_c("bench-baseline")
     try:
         write_tree(work / "App", old)
+        settle()
         started = time.monotonic()
         fetch = bench.fetch(nginx.url(archive.name), work / archive.name)
         extract = bench.wine_program("archive_loader.exe", ARCHIVER, harness.windows_path(work / archive.name),
@@ -443,6 +461,7 @@ def native_update(nginx, scratch, archive, old):
     work = scratch / "whole"
     shutil.rmtree(work, ignore_errors=True)
     write_tree(work / "App", old)
+    settle()
     started = time.monotonic()
     subprocess.run(["curl", "-s", "-o", str(work / "a.zip"), nginx.url(archive.name)], check=True)
     subprocess.run(["unzip", "-q", "-o", str(work / "a.zip"), "-d", str(work / "Src")], check=True)
