@@ -387,6 +387,26 @@ def test_archive_announced_past_the_limit_ends_the_run_at_once(updater, served, 
     assert_unchanged(app)
 
 
+def archive_download_positions(outcome):
+    """The positions that the archive's download reported between its stage's start (38) and the unpacking
+    (66)."""
+    progress = outcome.progress()
+    return [position for position in progress[progress.index(38) + 1:] if position < 66]
+
+
+def test_the_bar_follows_a_download_read_by_read(updater, served, app, kovrel):
+    files = big_archive_files()
+    info = publish(served, archive_url=served.fault_url("slow", "update.zip"), files=files)
+    run = updater.start(info)
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
+    moves = archive_download_positions(outcome)
+    # Each report is a new position; the first bytes move the bar, the last bring it to the span's end.
+    assert moves == sorted(set(moves)), moves
+    assert moves[0] == 39 and moves[-1] == 64 and len(moves) >= 8, moves
+
+
 def test_a_slow_link_is_not_a_stalled_one(updater, served, app, kovrel):
     """A link that brings 2 KiB a second is slow, not stalled: its archive takes longer than the stall limit,
     and is installed. A read returns only once it is full, so reads ask for what the link brings."""
@@ -400,6 +420,9 @@ def test_a_slow_link_is_not_a_stalled_one(updater, served, app, kovrel):
     outcome = run.finish()
     assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
     assert_updated(app, {"slow.bin": files["slow.bin"]})
+    # Over a minute of download, the bar follows the bytes that have come, not the size of each read.
+    moves = archive_download_positions(outcome)
+    assert moves == sorted(set(moves)) and len(moves) >= 20 and moves[-1] == 64, moves
 
 
 def test_stalled_server_fails_the_download_after_a_minute(updater, served, app):

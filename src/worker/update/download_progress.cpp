@@ -37,6 +37,17 @@ unsigned NextReadSize(unsigned asked, unsigned got, unsigned elapsedMs, unsigned
     return next < most ? static_cast<unsigned>(next) : most;
 }
 
+// The bar's position for a running count: base + span * received / total, at least base + 1, at most base + span.
+static int PositionFor(short base, short span, unsigned total, unsigned received)
+{
+    int step = RoundedMulDiv(span, received, total);
+    if (step < 1)
+        step = 1;
+    if (step > span)
+        step = span;
+    return base + step;
+}
+
 bool NextDownloadPosition(short *base, short *span, unsigned total, unsigned received, unsigned *largestReceived,
                           int *position)
 {
@@ -48,10 +59,16 @@ bool NextDownloadPosition(short *base, short *span, unsigned total, unsigned rec
         *span = static_cast<short>(*span - 1);
         return true;
     }
-    if (received <= *largestReceived)
+    if (received == 0)
         return false;
-    int step = RoundedMulDiv(*span, received, total);
-    *position = *base + (step < 1 ? 1 : step);
-    *largestReceived = received;
+    unsigned before = *largestReceived;
+    unsigned after = before + received;
+    if (after < before)
+        after = 0xFFFFFFFFu;
+    *largestReceived = after;
+    int now = PositionFor(*base, *span, total, after);
+    if (before && now == PositionFor(*base, *span, total, before))
+        return false;
+    *position = now;
     return true;
 }

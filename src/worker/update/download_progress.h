@@ -25,7 +25,9 @@ unsigned NextReadSize(unsigned asked, unsigned got, unsigned elapsedMs, unsigned
 unsigned TransferBufferSize(bool queried, unsigned ready, unsigned current, unsigned cap);
 
 // The position for a received-bytes notification, or false when the bar does not move. Without an
-// announced total the bar creeps one position per notification (base moves on, span shrinks). With a total
-// only a count larger than any seen before moves it, to base + span * received / total (at least base + 1).
+// announced total the bar creeps one position per notification (base moves on, span shrinks). With a total,
+// `received` is what one read brought, as the platform reports it: it is added to *largestReceived, the
+// body's running count, and the bar goes to base + span * count / total (at least base + 1, at most base +
+// span) when that is a new position.
 bool NextDownloadPosition(short *base, short *span, unsigned total, unsigned received, unsigned *largestReceived,
                           int *position);

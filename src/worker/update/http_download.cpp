@@ -431,6 +431,7 @@ DownloadOutcome DownloadToFile(NetworkThread **network, HINTERNET request, HANDL
 {
     unsigned long long announced = AnnouncedLength(request);
     record->total = static_cast<unsigned>(announced);
+    largestReceived = 0;
 
     DownloadOutcome outcome = DOWNLOAD_FAILED;
     BodyJob *body = 0;

@@ -7,7 +7,7 @@
 #include "status_channel.h"
 #include "../verify/sha256.h"
 
-// The largest received-byte count that the progress notification has acted on, for the whole process.
+// The bytes of the current body that the progress notifications have counted; each download starts it at 0.
 extern unsigned largestReceived;
 
 // The root handle: agent "Kovrel", the system's proxy settings. None on failure.

@@ -117,22 +117,44 @@ TEST(DownloadProgress, ReadSizeFollowsTheLink)
     EXPECT_EQ(0xFFFFFFFFu, NextReadSize(0xFFFFFFFFu, 0xFFFFFFFFu, 1, 0xFFFFFFFFu));
 }
 
-TEST(DownloadProgress, AnnouncedLength)
+TEST(DownloadProgress, AnnouncedLengthFollowsTheRunningCount)
 {
+    // Each notification carries what one read brought; the bar follows their sum.
     short base = 16, span = 8;
-    unsigned largest = 0;
+    unsigned received = 0;
     int position = 0;
-    ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 100, &largest, &position));
-    EXPECT_EQ(17, position);
-    ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 600, &largest, &position));
-    EXPECT_EQ(21, position);
-    EXPECT_FALSE(NextDownloadPosition(&base, &span, 1000, 600, &largest, &position)) << "not larger than before";
-    EXPECT_FALSE(NextDownloadPosition(&base, &span, 1000, 300, &largest, &position));
-    ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 1000, &largest, &position));
+    ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 10, &received, &position));
+    EXPECT_EQ(17, position) << "the first bytes move the bar at least one position";
+    EXPECT_FALSE(NextDownloadPosition(&base, &span, 1000, 10, &received, &position)) << "still position 17";
+    ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 580, &received, &position));
+    EXPECT_EQ(21, position) << "600 of 1000 bytes";
+    EXPECT_FALSE(NextDownloadPosition(&base, &span, 1000, 0, &received, &position)) << "an empty read";
+    ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 400, &received, &position));
     EXPECT_EQ(24, position);
     EXPECT_EQ(16, base);
     EXPECT_EQ(8, span);
-    EXPECT_EQ(1000u, largest);
+    EXPECT_EQ(1000u, received);
+
+    // Many equal reads of a large body walk the whole span, each position once.
+    base = 38, span = 26;
+    received = 0;
+    int reports = 0, last = 0;
+    for (int read = 0; read < 64; read++)
+        if (NextDownloadPosition(&base, &span, 64u * 1638400, 1638400, &received, &position)) {
+            EXPECT_GT(position, last);
+            last = position;
+            reports++;
+        }
+    EXPECT_EQ(64, last);
+    EXPECT_EQ(26, reports);
+
+    // More than announced never passes the end of the span, and the count does not wrap.
+    received = 0;
+    ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 5000, &received, &position));
+    EXPECT_EQ(64, position);
+    received = 0xFFFFFF00u;
+    EXPECT_FALSE(NextDownloadPosition(&base, &span, 1000, 0x1000, &received, &position));
+    EXPECT_EQ(0xFFFFFFFFu, received);
 }
 
 TEST(DownloadProgress, NoAnnouncedLengthCreepsOnePositionAtATime)
