@@ -61,14 +61,17 @@ bool NextDownloadPosition(short *base, short *span, unsigned total, unsigned rec
     }
     if (received == 0)
         return false;
-    unsigned before = *largestReceived;
-    unsigned after = before + received;
-    if (after < before)
+    unsigned after = *largestReceived + received;
+    if (after < received)
         after = 0xFFFFFFFFu;
     *largestReceived = after;
-    int now = PositionFor(*base, *span, total, after);
-    if (before && now == PositionFor(*base, *span, total, before))
-        return false;
-    *position = now;
+    *position = PositionFor(*base, *span, total, after);
     return true;
+}
+
+bool DownloadReportDue(int position, int end, const DownloadReports &reports, unsigned now)
+{
+    if (position == reports.lastPosition)
+        return false;
+    return reports.lastPosition == 0 || position >= end || now - reports.lastAt >= DOWNLOAD_REPORT_MS;
 }

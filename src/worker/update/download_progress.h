@@ -24,10 +24,24 @@ unsigned NextReadSize(unsigned asked, unsigned got, unsigned elapsedMs, unsigned
 // the cap; the current size when the ready count could not be queried.
 unsigned TransferBufferSize(bool queried, unsigned ready, unsigned current, unsigned cap);
 
-// The position for a received-bytes notification, or false when the bar does not move. Without an
+// The position for a received-bytes notification, or false when the notification has none. Without an
 // announced total the bar creeps one position per notification (base moves on, span shrinks). With a total,
 // `received` is what one read brought, as the platform reports it: it is added to *largestReceived, the
-// body's running count, and the bar goes to base + span * count / total (at least base + 1, at most base +
-// span) when that is a new position.
+// body's running count, and the position is base + span * count / total, at least base + 1 and at most
+// base + span.
 bool NextDownloadPosition(short *base, short *span, unsigned total, unsigned received, unsigned *largestReceived,
                           int *position);
+
+// The least time between two positions of one download that go to the dialog. Each is a message that the
+// reading thread sends and waits for; a fast download would otherwise pay for a report of every position.
+static const unsigned DOWNLOAD_REPORT_MS = 100;
+
+// What a download has reported so far: the last position (0 for none yet) and its time in milliseconds.
+struct DownloadReports {
+    int lastPosition;
+    unsigned lastAt;
+};
+
+// Whether `position` goes to the dialog at time `now`: a new position that is the body's first, reaches
+// `end` (the stage's base + span) or comes at least DOWNLOAD_REPORT_MS after the last one.
+bool DownloadReportDue(int position, int end, const DownloadReports &reports, unsigned now);

@@ -13,6 +13,8 @@
 #include "../../common/text.h"
 
 unsigned largestReceived;
+// The current body's reports to the dialog; only the progress notifications use it.
+static DownloadReports downloadReports;
 
 // Fewer than STALL_BYTES in STALL_LIMIT_MS is a stall: a drip never keeps a download alive.
 static const DWORD STALL_LIMIT_MS = 60000;
@@ -42,9 +44,16 @@ void CALLBACK DownloadStatusCallback(HINTERNET, DWORD_PTR context, DWORD status,
         record->span <= 0)
         return;
     unsigned received = information ? *static_cast<DWORD *>(information) : 0;
+    int end = record->base + record->span;
     int position;
-    if (NextDownloadPosition(&record->base, &record->span, record->total, received, &largestReceived, &position))
-        SendStatus(record->block, STATUS_PROGRESS, position);
+    if (!NextDownloadPosition(&record->base, &record->span, record->total, received, &largestReceived, &position))
+        return;
+    DWORD now = GetTickCount();
+    if (!DownloadReportDue(position, end, downloadReports, now))
+        return;
+    downloadReports.lastPosition = position;
+    downloadReports.lastAt = now;
+    SendStatus(record->block, STATUS_PROGRESS, position);
 }
 
 static HINTERNET OpenUrlNow(HINTERNET internet, const char *url, ProgressRecord *context)
@@ -432,6 +441,7 @@ DownloadOutcome DownloadToFile(NetworkThread **network, HINTERNET request, HANDL
     unsigned long long announced = AnnouncedLength(request);
     record->total = static_cast<unsigned>(announced);
     largestReceived = 0;
+    downloadReports.lastPosition = 0;
 
     DownloadOutcome outcome = DOWNLOAD_FAILED;
     BodyJob *body = 0;

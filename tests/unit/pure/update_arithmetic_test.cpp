@@ -125,8 +125,7 @@ TEST(DownloadProgress, AnnouncedLengthFollowsTheRunningCount)
     int position = 0;
     ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 10, &received, &position));
     EXPECT_EQ(17, position) << "the first bytes move the bar at least one position";
-    EXPECT_FALSE(NextDownloadPosition(&base, &span, 1000, 10, &received, &position)) << "still position 17";
-    ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 580, &received, &position));
+    ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 590, &received, &position));
     EXPECT_EQ(21, position) << "600 of 1000 bytes";
     EXPECT_FALSE(NextDownloadPosition(&base, &span, 1000, 0, &received, &position)) << "an empty read";
     ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 400, &received, &position));
@@ -135,26 +134,58 @@ TEST(DownloadProgress, AnnouncedLengthFollowsTheRunningCount)
     EXPECT_EQ(8, span);
     EXPECT_EQ(1000u, received);
 
-    // Many equal reads of a large body walk the whole span, each position once.
+    // Many equal reads of a large body walk the whole span.
     base = 38, span = 26;
     received = 0;
-    int reports = 0, last = 0;
-    for (int read = 0; read < 64; read++)
-        if (NextDownloadPosition(&base, &span, 64u * 1638400, 1638400, &received, &position)) {
-            EXPECT_GT(position, last);
-            last = position;
-            reports++;
-        }
+    int last = 0;
+    for (int read = 0; read < 64; read++) {
+        ASSERT_TRUE(NextDownloadPosition(&base, &span, 64u * 1638400, 1638400, &received, &position));
+        EXPECT_GE(position, last);
+        last = position;
+    }
     EXPECT_EQ(64, last);
-    EXPECT_EQ(26, reports);
 
     // More than announced never passes the end of the span, and the count does not wrap.
     received = 0;
     ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 5000, &received, &position));
     EXPECT_EQ(64, position);
     received = 0xFFFFFF00u;
-    EXPECT_FALSE(NextDownloadPosition(&base, &span, 1000, 0x1000, &received, &position));
+    ASSERT_TRUE(NextDownloadPosition(&base, &span, 1000, 0x1000, &received, &position));
+    EXPECT_EQ(64, position);
     EXPECT_EQ(0xFFFFFFFFu, received);
+}
+
+TEST(DownloadProgress, ReportsAreNewPositionsAtMostEveryTenthOfASecond)
+{
+    DownloadReports reports = {0, 0};
+    const int end = 64;
+    EXPECT_TRUE(DownloadReportDue(39, end, reports, 5000)) << "the body's first position goes at once";
+    reports = {39, 5000};
+    EXPECT_FALSE(DownloadReportDue(39, end, reports, 9000)) << "the same position is not sent again";
+    EXPECT_FALSE(DownloadReportDue(40, end, reports, 5000 + DOWNLOAD_REPORT_MS - 1));
+    EXPECT_TRUE(DownloadReportDue(40, end, reports, 5000 + DOWNLOAD_REPORT_MS));
+    EXPECT_TRUE(DownloadReportDue(64, end, reports, 5001)) << "the end of the span is never held back";
+    reports = {40, 0xFFFFFFF0u};
+    EXPECT_TRUE(DownloadReportDue(41, end, reports, 0x60)) << "the tick count wrapped";
+    EXPECT_FALSE(DownloadReportDue(41, end, reports, 0x10));
+
+    // A fast download of a large body reports a few positions, and its last.
+    short base = 38, span = 26;
+    unsigned received = 0;
+    reports = {0, 0};
+    int sent = 0;
+    int position = 0;
+    for (unsigned read = 0; read < 64; read++) {
+        ASSERT_TRUE(NextDownloadPosition(&base, &span, 64u * 1638400, 1638400, &received, &position));
+        unsigned now = 1000 + read * 2; // a read every 2 ms
+        if (DownloadReportDue(position, end, reports, now)) {
+            EXPECT_GT(position, reports.lastPosition);
+            reports = {position, now};
+            sent++;
+        }
+    }
+    EXPECT_EQ(64, reports.lastPosition);
+    EXPECT_EQ(3, sent) << "39 at the start, one a tenth of a second later, 64 at the end";
 }
 
 TEST(DownloadProgress, NoAnnouncedLengthCreepsOnePositionAtATime)
