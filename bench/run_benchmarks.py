@@ -358,7 +358,6 @@ def bench_download(bench, nginx, scratch, rows):
         for _ in range(REPEAT):
             for url, times in ((info, worker), (checked_info, checked)):
                 app = install_app()
-                settle()
                 run = bench.run_driver(url, app, confirm=False)
                 assert run.outcome == NOT_UNPACKED, run.lines[-3:]
                 times.append(run.between("progress 28", "progress 66"))
