@@ -5,6 +5,7 @@ update thread after a given copied file (KOVREL_DRIVER_HOLD_AFTER) so the test c
 its PID, or lock files after a given copied file (KOVREL_DRIVER_LOCK_AFTER) as an application that is not
 quite closed would. A second run, or the real launcher, must then put the application back byte for byte.
 """
+import shutil
 import subprocess
 import time
 
@@ -13,8 +14,8 @@ import pytest
 import sample_app
 from sample_app import files_only, tree
 from test_update import (FILE_HOLDER, KOVREL, MSG_ABORTED, MSG_REPLACE, MSG_UPDATED, RESULT_UPDATED, STATE_ABORTED,
-                         STATE_DONE, STATE_FAILED, assert_unchanged, assert_updated, confirm_close, publish,
-                         silent_arguments, wait_for_cleanup)
+                         STATE_DONE, STATE_FAILED, Updater, assert_unchanged, assert_updated, confirm_close,
+                         folder_on_another_file_system, publish, silent_arguments, wait_for_cleanup)
 from test_update import app, updater  # noqa: F401 - fixtures shared with the update tests
 
 MSG_RESTORE_INCOMPLETE, MSG_IN_USE_SILENT = 30116, 30119
@@ -93,6 +94,43 @@ def test_locked_late_in_the_copy_and_again_during_the_restore(updater, served, a
     assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 14, MSG_RESTORE_INCOMPLETE), outcome
     assert journal(updater).exists(), "kept for the next start"
     # The locks ended with the driver: the next run undoes what was left, then updates.
+    assert_undone_then_updated(updater, kovrel, app)
+
+
+@pytest.fixture
+def updater_on_another_drive(wine_env, app, tmp_path, kovrel):
+    """An updater whose work folder lies on another file system than the application: /dev/shm, reached
+    through drive Z:. Nothing can be moved between the two, so every file is copied, both ways."""
+    outside = folder_on_another_file_system(app.base)
+    runner = Updater(wine_env, app, tmp_path, folder=outside / "Driver")
+    yield runner
+    runner.stop()
+    sample_app.make_writable(outside)
+    shutil.rmtree(outside, ignore_errors=True)
+
+
+def test_update_with_the_work_folder_on_another_drive(updater_on_another_drive, served, app, kovrel):
+    updater = updater_on_another_drive
+    run = updater.start(publish(served))
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
+    assert_updated(app)
+    # The originals were copied into the backup, the new files out of the unpacked tree, which keeps them.
+    assert files_only(tree(updater.work / "Bup")) == sample_app.replaced_files()
+    assert files_only(tree(updater.work / "Src")) == sample_app.ARCHIVE_1_1
+
+
+def test_worker_killed_during_a_copy_across_drives(updater_on_another_drive, served, app, kovrel):
+    """The undo copies the originals back from the other drive."""
+    updater = updater_on_another_drive
+    updater.info = publish(served)
+    run = updater.start(updater.info, extra_env={"KOVREL_DRIVER_HOLD_AFTER": str(FILES_IN_ARCHIVE // 2)})
+    confirm_close(kovrel)
+    wait_for_line(run, "holding")
+    kill(run)
+    assert journal(updater).exists(), "the journal outlives the worker"
+    assert files_only(tree(app.folder)) != sample_app.VERSION_1_0, "the copy had begun"
     assert_undone_then_updated(updater, kovrel, app)
 
 

@@ -8,8 +8,10 @@ import random
 import shutil
 import stat
 import subprocess
+import tempfile
 import threading
 import time
+from pathlib import Path
 
 import harness
 import pytest
@@ -82,11 +84,11 @@ class DriverRun:
 class Updater:
     """Starts the update procedure in a private copy of the driver for one installed sample application."""
 
-    def __init__(self, env, app, scratch):
+    def __init__(self, env, app, scratch, folder=None):
         self.env = env
         self.app = app
         self.scratch = scratch
-        self.folder = app.base / "Driver"
+        self.folder = folder or app.base / "Driver"
         self.folder.mkdir(parents=True)
         self.exe = self.folder / "run_update_driver.exe"
         shutil.copyfile(DRIVER, self.exe)
@@ -133,6 +135,15 @@ def updater(wine_env, app, tmp_path, kovrel):
     runner = Updater(wine_env, app, tmp_path)
     yield runner
     runner.stop()
+
+
+def folder_on_another_file_system(near):
+    """A new folder in /dev/shm, reached through drive Z:, where that is another file system than `near`'s:
+    nothing can be moved between the two, only copied."""
+    shm = Path("/dev/shm")
+    if not shm.is_dir() or shm.stat().st_dev == Path(near).stat().st_dev:
+        pytest.skip("/dev/shm is not a file system of its own here")
+    return Path(tempfile.mkdtemp(dir=shm, prefix="kovrel-test-"))
 
 
 def publish(served, archive_name="update.zip", archive_url=None, version="1.1", files=None, kind="zip"):
@@ -453,6 +464,21 @@ def test_silent_update_through_the_launcher(kovrel, kovrel_temp, served, app):
     assert run.exit_code() == 0
     wait_for_cleanup(kovrel, kovrel_temp)
     assert_updated(app)
+
+
+def test_silent_update_of_an_application_on_another_drive(kovrel, kovrel_temp, served, wine_env):
+    """Applications often live on another drive than the temporary folder, where the work folder is."""
+    outside = folder_on_another_file_system(kovrel_temp.parent)
+    app = SampleApp(base=outside / "Programs").install()
+    try:
+        run = kovrel.start_launcher(KOVREL, silent_arguments(publish(served), app))
+        confirm_close(kovrel)
+        assert run.exit_code() == 0
+        wait_for_cleanup(kovrel, kovrel_temp)
+        assert_updated(app)
+    finally:
+        sample_app.make_writable(outside)
+        shutil.rmtree(outside, ignore_errors=True)
 
 
 @pytest.mark.parametrize("available", ["1.1", "1.0"])

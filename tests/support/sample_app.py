@@ -86,8 +86,8 @@ def make_writable(root):
 class SampleApp:
     """One installed copy of version 1.0 in drive_c/KovrelTest/<unique>/App."""
 
-    def __init__(self, name=None):
-        self.base = harness.PREFIX / "drive_c" / "KovrelTest" / (name or uuid.uuid4().hex[:12])
+    def __init__(self, name=None, base=None):
+        self.base = base or harness.PREFIX / "drive_c" / "KovrelTest" / (name or uuid.uuid4().hex[:12])
         self.folder = self.base / "App"
 
     def install(self, files=VERSION_1_0):

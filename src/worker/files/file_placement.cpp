@@ -56,10 +56,13 @@ bool MoveOver(const char *from, const char *to)
     return MoveWithRetries(from, to, MOVEFILE_REPLACE_EXISTING);
 }
 
-bool BackUp(const char *original, const char *backup, char *part)
+bool BackUp(const char *original, const char *backup, char *part, bool *copied)
 {
-    return MoveWithRetries(original, backup, 0) ||
-           (GetLastError() == ERROR_NOT_SAME_DEVICE && PlaceCopy(original, backup, part));
+    *copied = false;
+    if (MoveWithRetries(original, backup, 0))
+        return true;
+    *copied = GetLastError() == ERROR_NOT_SAME_DEVICE && PlaceCopy(original, backup, part);
+    return *copied;
 }
 
 bool PlaceNew(const char *from, const char *to, char *part, bool move, bool replace)

@@ -17,9 +17,9 @@ bool PlaceCopy(const char *from, const char *to, char *part);
 bool MoveOver(const char *from, const char *to);
 
 // Moves an original out of the way into its backup, which must not exist yet; on another drive it is copied
-// under a temporary name and renamed, so a backup file that exists is always complete. The original stays
-// where it was when this fails.
-bool BackUp(const char *original, const char *backup, char *part);
+// under a temporary name and renamed, so a backup file that exists is always complete, and *copied is set:
+// the original then stays where it was, to be replaced. The original stays where it was when this fails.
+bool BackUp(const char *original, const char *backup, char *part, bool *copied);
 
 // Puts the new file `from` at `to`: by a move when `move` allows and both lie on one drive (over an existing
 // target only with `replace`), by PlaceCopy otherwise.

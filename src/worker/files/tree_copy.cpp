@@ -235,12 +235,14 @@ bool ReplacePlan::Apply(bool moveFiles, CopyProgressFunction progress, void *con
         }
         bool replaced = kind == JOURNAL_REPLACED_FILE;
         bool placed = Compose(source, sourceRoot, relative, "");
+        bool originalStays = replaced && !backupRoot;
         if (placed && replaced && backupRoot)
             placed = Compose(backup, backupRoot, relative, "") && EnsureFoldersOf(backupRoot, relative, backupFolder) &&
-                     BackUp(target, backup, part);
-        // A failed backup has left the original where it was; the new file is not placed then.
+                     BackUp(target, backup, part, &originalStays);
+        // A failed backup has left the original where it was; the new file is not placed then. A backup moved
+        // away leaves no target: a file found there now is not replaced, as no backup holds it.
         if (placed)
-            placed = PlaceNew(source, target, part, moveFiles, replaced && !backupRoot);
+            placed = PlaceNew(source, target, part, moveFiles, originalStays);
         if (progress && progress(context))
             return false;
         if (!placed)
