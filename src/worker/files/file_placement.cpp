@@ -56,20 +56,29 @@ bool MoveOver(const char *from, const char *to)
     return MoveWithRetries(from, to, MOVEFILE_REPLACE_EXISTING);
 }
 
-bool BackUp(const char *original, const char *backup, char *part, bool *copied)
+// A move that another drive refuses turns `moves` off for good: under Wine each refusal costs calls to its
+// server.
+static bool MoveUnlessAnotherDrive(const char *from, const char *to, DWORD flags, bool *moves)
 {
-    *copied = false;
-    if (MoveWithRetries(original, backup, 0))
-        return true;
-    *copied = GetLastError() == ERROR_NOT_SAME_DEVICE && PlaceCopy(original, backup, part);
-    return *copied;
+    if (!*moves || MoveWithRetries(from, to, flags))
+        return *moves;
+    if (GetLastError() == ERROR_NOT_SAME_DEVICE)
+        *moves = false;
+    return false;
 }
 
-bool PlaceNew(const char *from, const char *to, char *part, bool move, bool replace)
+bool BackUp(const char *original, const char *backup, char *part, bool *moves)
 {
-    if (move && MoveWithRetries(from, to, replace ? MOVEFILE_REPLACE_EXISTING : 0))
+    if (MoveUnlessAnotherDrive(original, backup, 0, moves))
         return true;
-    return (!move || GetLastError() == ERROR_NOT_SAME_DEVICE) && PlaceCopy(from, to, part);
+    return !*moves && PlaceCopy(original, backup, part);
+}
+
+bool PlaceNew(const char *from, const char *to, char *part, bool *move, bool replace)
+{
+    if (MoveUnlessAnotherDrive(from, to, replace ? MOVEFILE_REPLACE_EXISTING : 0, move))
+        return true;
+    return !*move && PlaceCopy(from, to, part);
 }
 
 bool DeleteWithRetries(const char *path)

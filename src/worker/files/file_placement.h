@@ -16,14 +16,16 @@ bool PlaceCopy(const char *from, const char *to, char *part);
 // ERROR_NOT_SAME_DEVICE from GetLastError when the two lie on different drives.
 bool MoveOver(const char *from, const char *to);
 
-// Moves an original out of the way into its backup, which must not exist yet; on another drive it is copied
-// under a temporary name and renamed, so a backup file that exists is always complete, and *copied is set:
-// the original then stays where it was, to be replaced. The original stays where it was when this fails.
-bool BackUp(const char *original, const char *backup, char *part, bool *copied);
+// Moves an original out of the way into its backup, which must not exist yet. When *moves is false, or the
+// backup lies on another drive (*moves is then set to false, so that later calls copy at once), it is
+// copied under a temporary name and renamed, so a backup file that exists is always complete; the original
+// then stays where it was, to be replaced. The original stays where it was when this fails.
+bool BackUp(const char *original, const char *backup, char *part, bool *moves);
 
-// Puts the new file `from` at `to`: by a move when `move` allows and both lie on one drive (over an existing
-// target only with `replace`), by PlaceCopy otherwise.
-bool PlaceNew(const char *from, const char *to, char *part, bool move, bool replace);
+// Puts the new file `from` at `to`: by a move when *move allows and both lie on one drive (over an existing
+// target only with `replace`), by PlaceCopy otherwise. A move refused for another drive sets *move to false,
+// so that later calls copy at once.
+bool PlaceNew(const char *from, const char *to, char *part, bool *move, bool replace);
 
 // True when both files can be read and hold the same bytes.
 bool SameContent(const char *a, const char *b);

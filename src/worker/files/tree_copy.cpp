@@ -224,6 +224,9 @@ bool ReplacePlan::Apply(bool moveFiles, CopyProgressFunction progress, void *con
     backupFolder[0] = 0;
     if (!destinationRoot || !EnsureFolder(destinationRoot) || (backupRoot && !EnsureFolder(backupRoot)))
         return false;
+    // Moves stop at the first refusal for another drive; everything after it is copied.
+    bool backupMoves = true;
+    bool newMoves = moveFiles;
     for (unsigned at = 0; at < length;) {
         char kind = 0;
         if (!NextRecord(&at, &kind, relative) || !Compose(target, destinationRoot, relative, ""))
@@ -235,14 +238,14 @@ bool ReplacePlan::Apply(bool moveFiles, CopyProgressFunction progress, void *con
         }
         bool replaced = kind == JOURNAL_REPLACED_FILE;
         bool placed = Compose(source, sourceRoot, relative, "");
-        bool originalStays = replaced && !backupRoot;
         if (placed && replaced && backupRoot)
             placed = Compose(backup, backupRoot, relative, "") && EnsureFoldersOf(backupRoot, relative, backupFolder) &&
-                     BackUp(target, backup, part, &originalStays);
+                     BackUp(target, backup, part, &backupMoves);
         // A failed backup has left the original where it was; the new file is not placed then. A backup moved
-        // away leaves no target: a file found there now is not replaced, as no backup holds it.
+        // away leaves no target: a file found there now is not replaced, as no backup holds it. A backup
+        // copied leaves the original, which the new file replaces.
         if (placed)
-            placed = PlaceNew(source, target, part, moveFiles, originalStays);
+            placed = PlaceNew(source, target, part, &newMoves, replaced && (!backupRoot || !backupMoves));
         if (progress && progress(context))
             return false;
         if (!placed)
