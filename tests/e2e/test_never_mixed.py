@@ -109,15 +109,17 @@ def updater_on_another_drive(wine_env, app, tmp_path, kovrel):
     shutil.rmtree(outside, ignore_errors=True)
 
 
-def test_update_with_the_work_folder_on_another_drive(updater_on_another_drive, served, app, kovrel):
+@pytest.mark.parametrize("options", ["", "-b0"], ids=["with a backup", "without a backup"])
+def test_update_with_the_work_folder_on_another_drive(options, updater_on_another_drive, served, app, kovrel):
     updater = updater_on_another_drive
-    run = updater.start(publish(served))
+    run = updater.start(publish(served), options=options)
     confirm_close(kovrel)
     outcome = run.finish()
     assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
     assert_updated(app)
     # The originals were copied into the backup, the new files out of the unpacked tree, which keeps them.
-    assert files_only(tree(updater.work / "Bup")) == sample_app.replaced_files()
+    backup = sample_app.replaced_files() if not options else {}
+    assert files_only(tree(updater.work / "Bup")) == backup
     assert files_only(tree(updater.work / "Src")) == sample_app.ARCHIVE_1_1
 
 
