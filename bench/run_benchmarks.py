@@ -410,9 +410,7 @@ def bench_copy(bench, nginx, scratch, rows):
     # The work folder on another file system (/dev/shm, through drive Z:), as when the application lies on
     # another drive than the temporary folder: the originals are copied into the backup and the new files
     # copied out of the unpacked tree. xcopy then copies from that drive.
-    shm = Path("/dev/shm")
-    elsewhere = Path(tempfile.mkdtemp(dir=shm, prefix="kovrel-bench-")) \
-        if shm.is_dir() and shm.stat().st_dev != harness.PREFIX.stat().st_dev else None
+    elsewhere = harness.folder_on_another_file_system(harness.PREFIX, "kovrel-bench-")
     if elsewhere:
         shutil.copytree(source, elsewhere / "Src")
     worker, cp, xcopy, start, across, xcopy_across = [], [], [], [], [], []

@@ -8,10 +8,8 @@ import random
 import shutil
 import stat
 import subprocess
-import tempfile
 import threading
 import time
-from pathlib import Path
 
 import harness
 import pytest
@@ -138,12 +136,11 @@ def updater(wine_env, app, tmp_path, kovrel):
 
 
 def folder_on_another_file_system(near):
-    """A new folder in /dev/shm, reached through drive Z:, where that is another file system than `near`'s:
-    nothing can be moved between the two, only copied."""
-    shm = Path("/dev/shm")
-    if not shm.is_dir() or shm.stat().st_dev == Path(near).stat().st_dev:
+    """A new folder on another file system than `near`'s, or a skip where the machine has none."""
+    folder = harness.folder_on_another_file_system(near, "kovrel-test-")
+    if folder is None:
         pytest.skip("/dev/shm is not a file system of its own here")
-    return Path(tempfile.mkdtemp(dir=shm, prefix="kovrel-test-"))
+    return folder
 
 
 def publish(served, archive_name="update.zip", archive_url=None, version="1.1", files=None, kind="zip"):

@@ -73,6 +73,15 @@ def windows_path(path):
         return "Z:" + str(path).replace("/", "\\")
 
 
+def folder_on_another_file_system(near, prefix):
+    """A new folder in /dev/shm, reached through drive Z:, where that is another file system than `near`'s
+    (nothing can be moved between the two, only copied); None where it is not."""
+    shm = Path("/dev/shm")
+    if not shm.is_dir() or shm.stat().st_dev == Path(near).stat().st_dev:
+        return None
+    return Path(tempfile.mkdtemp(dir=shm, prefix=prefix))
+
+
 def prefix_user():
     users = PREFIX / "drive_c" / "users"
     names = [p.name for p in users.iterdir() if p.name != "Public"] if users.exists() else []

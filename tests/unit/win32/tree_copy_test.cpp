@@ -52,6 +52,15 @@ protected:
                plan.Apply(move, CountingCallback, &log);
     }
     std::string Records() const { return std::string(plan.records ? plan.records : "", plan.length); }
+    // The check's answer while `path` is open without sharing, as a running application holds its files.
+    ReplaceCheck CheckWhileHeld(const std::string &path, char *blocked)
+    {
+        HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+        EXPECT_NE(INVALID_HANDLE_VALUE, held) << path;
+        ReplaceCheck answer = CheckReplaceable(plan, blocked);
+        CloseHandle(held);
+        return answer;
+    }
 
     TestFolder folder;
     std::string source, destination, backup;
@@ -261,11 +270,8 @@ TEST_F(TreeCopy, CheckFollowsThePlanAndNamesAFileInUse)
     char blocked[MAX_PATH] = "";
     EXPECT_EQ(REPLACE_READY, CheckReplaceable(plan, blocked));
 
-    HANDLE held = CreateFileA((destination + "bin\\lib.dll").c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
-    ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    EXPECT_EQ(REPLACE_IN_USE, CheckReplaceable(plan, blocked));
+    EXPECT_EQ(REPLACE_IN_USE, CheckWhileHeld(destination + "bin\\lib.dll", blocked));
     EXPECT_EQ(destination + "bin\\lib.dll", std::string(blocked)) << "the file in use is named";
-    CloseHandle(held);
     EXPECT_EQ("old lib", Read(destination + "bin\\lib.dll")) << "checking changes nothing";
     EXPECT_FALSE(Exists(destination + "added.txt"));
     EXPECT_FALSE(Exists(destination + "~kovrel.probe")) << "the probe is gone again";
@@ -280,10 +286,7 @@ TEST_F(TreeCopy, CheckTakesAReadOnlyFileThatNothingHoldsAsReady)
     ASSERT_TRUE(plan.Make(source.c_str(), destination.c_str(), backup.c_str()));
     char blocked[MAX_PATH] = "";
     EXPECT_EQ(REPLACE_READY, CheckReplaceable(plan, blocked));
-    HANDLE held = CreateFileA((destination + "config.ini").c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
-    ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    EXPECT_EQ(REPLACE_IN_USE, CheckReplaceable(plan, blocked));
-    CloseHandle(held);
+    EXPECT_EQ(REPLACE_IN_USE, CheckWhileHeld(destination + "config.ini", blocked));
     EXPECT_TRUE(GetFileAttributesA((destination + "config.ini").c_str()) & FILE_ATTRIBUTE_READONLY)
         << "checking changes nothing";
 }
