@@ -5,9 +5,11 @@ signed with scripts/publish --key, as an application developer does. The worker'
 in-process through run_update_driver.exe (see test_update.py), which reads the keys from that launcher copy.
 """
 import hashlib
+import os
 import random
 import subprocess
 import sys
+from pathlib import Path
 
 import harness
 import pytest
@@ -264,9 +266,11 @@ def test_launcher_without_key_takes_a_signed_feed(keys, updater, served, kovrel)
     run_updated(updater, kovrel, served.url("Kovrel.ini"))
 
 
-def legacy_feed_with(served, extra=None, **keys):
+def legacy_feed_with(served, extra=None, route=None, **keys):
+    """An unsigned information file with the given archive keys; the archive comes through the fault server's
+    route when one is named."""
     archive = sample_app.write_zip(served.folder / "update.zip", dict(sample_app.ARCHIVE_1_1, **(extra or {})))
-    text = sample_app.info_text(served.url("update.zip"))
+    text = sample_app.info_text(served.fault_url(route, "update.zip") if route else served.url("update.zip"))
     for key, value in keys.items():
         text += f"{key}={value(archive.read_bytes())}\r\n".encode()
     served.put("Kovrel.ini", text)
@@ -288,6 +292,58 @@ def test_abort_declined_while_a_large_archive_is_checked(updater, served, kovrel
     info = legacy_feed_with(served, extra=LARGE_FILE, APP_SIZE=lambda data: len(data),
                             APP_SHA256=lambda data: hashlib.sha256(data).hexdigest())
     update_with_abort_declined(updater, kovrel, info, LARGE_FILE)
+
+
+def allowed_processors(pid):
+    """The processors that each thread of a process may run on, from /proc: a list of sets."""
+    found = []
+    for task in Path(f"/proc/{pid}/task").iterdir():
+        try:
+            status = (task / "status").read_text()
+        except OSError:
+            continue  # the thread ended
+        listed = next(line.split(":", 1)[1].strip() for line in status.splitlines()
+                      if line.startswith("Cpus_allowed_list:"))
+        processors = set()
+        for part in listed.split(","):
+            first, _, last = part.partition("-")
+            processors.update(range(int(first), int(last or first) + 1))
+        found.append(processors)
+    return found
+
+
+def test_checked_download_keeps_its_reads_and_hash_apart(updater, served, kovrel):
+    """While a checked archive comes in, the thread that reads it and the thread that hashes it run on
+    different processors: the hash on the highest, the reads on all the others. Once the body is in, every
+    thread may run anywhere again. With a single processor nothing is pinned."""
+    processors = os.sched_getaffinity(0)
+    extra = {"lib/checked.bin": random.Random(12).randbytes(2 * 1024 * 1024)}  # about 3 s on the slow route
+    info = legacy_feed_with(served, extra=extra, route="slow", APP_SIZE=lambda data: len(data),
+                            APP_SHA256=lambda data: hashlib.sha256(data).hexdigest())
+    run = updater.start(info)
+
+    def downloading():
+        # The body's first report is 39; its last, 64, comes once the body is in.
+        return any(line.startswith("progress ") and 39 <= int(line.split()[1]) < 64 for line in run.lines)
+
+    assert harness.wait_until(downloading, 60), run.lines[-5:]
+    during = allowed_processors(run.process.pid)
+    assert "progress 64" not in run.lines, "the body came in before it was looked at"
+    kovrel.show("Kovrel", 60000)
+    after = allowed_processors(run.process.pid)
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
+    assert_updated(updater.app, extra)
+
+    assert all(allowed == processors for allowed in after), after
+    if len(processors) < 2:
+        assert all(allowed == processors for allowed in during), during
+        return
+    highest = max(processors)
+    assert {highest} in during, during
+    assert processors - {highest} in during, during
+    assert all(allowed in (processors, {highest}, processors - {highest}) for allowed in during), during
 
 
 @pytest.mark.parametrize("key, value", [("APP_SIZE", "12ab"), ("APP_SIZE", "-1"), ("APP_SHA256", "abc")])

@@ -19,6 +19,18 @@ unsigned TransferBufferSize(bool queried, unsigned ready, unsigned current, unsi
     return size < cap ? size : cap;
 }
 
+bool SplitProcessors(unsigned long long available, unsigned long long *reader, unsigned long long *hasher)
+{
+    unsigned long long highest = 1ull << 63;
+    while (highest && !(available & highest))
+        highest >>= 1;
+    if (!(available & ~highest))
+        return false;
+    *hasher = highest;
+    *reader = available & ~highest;
+    return true;
+}
+
 unsigned FirstReadSize(unsigned most)
 {
     return STALL_BYTES < most ? STALL_BYTES : most;

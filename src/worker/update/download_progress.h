@@ -1,4 +1,5 @@
-// The arithmetic of the downloads: the transfer buffer's size and the progress positions.
+// The arithmetic of the downloads: the transfer buffer's size, the reads' sizes, the processors of a checked
+// body's two threads, and the progress positions.
 #pragma once
 
 // The platform's MulDiv: a * b / c rounded to the nearest integer; -1 when c is 0.
@@ -19,6 +20,11 @@ unsigned FirstReadSize(unsigned most);
 // calls. It grows at most fourfold, as a read served from bytes that had already arrived says little of the
 // link. Between STALL_BYTES and `most` (`most` when that is smaller).
 unsigned NextReadSize(unsigned asked, unsigned got, unsigned elapsedMs, unsigned most);
+
+// The processors for a checked body's two busy threads, out of the process's `available` ones: the hash gets
+// the highest, the reads all the others, so that neither ever waits behind the other on one processor. False,
+// and nothing set, with fewer than two.
+bool SplitProcessors(unsigned long long available, unsigned long long *reader, unsigned long long *hasher);
 
 // The transfer buffer's size for a download: what the server has ready, at least 1024 bytes and at most
 // the cap; the current size when the ready count could not be queried.

@@ -213,6 +213,7 @@ struct BodyJob {
     DWORD readSize;                // what the next read asks for, at most slotSize
     LONG slots;
     bool hashing;
+    DWORD_PTR readerProcessors;    // where the reads run while the body is hashed; 0 leaves them be
     unsigned long long room;       // what the body may still bring; more is not written
     unsigned long long written;
     DWORD got[MOST_SLOTS];
@@ -287,6 +288,9 @@ static void ReadBody(void *job)
     BodyJob *body = static_cast<BodyJob *>(job);
     BodyOutcome outcome = BODY_ENDED;
     unsigned sinceProgress = 0;
+    DWORD_PTR formerProcessors = 0;
+    if (body->readerProcessors)
+        formerProcessors = SetThreadAffinityMask(GetCurrentThread(), body->readerProcessors);
     while (!body->givenUp) {
         if (body->hashing && !SlotFree(body)) {
             while (!SlotFree(body))
@@ -322,6 +326,8 @@ static void ReadBody(void *job)
             body->lastProgress = GetTickCount();
         }
     }
+    if (formerProcessors)
+        SetThreadAffinityMask(GetCurrentThread(), formerProcessors);
     body->outcome = outcome;
     body->ended = true;
     SetEvent(body->readDone);
@@ -344,6 +350,7 @@ static BodyJob *NewBodyJob(HINTERNET request, HANDLE file, char *buffer, unsigne
     body->slotSize = size < READ_CALL_BYTES ? size : READ_CALL_BYTES;
     body->readSize = FirstReadSize(body->slotSize);
     body->hashing = rules->hash != 0;
+    body->readerProcessors = 0;
     body->slots = body->hashing ? size / body->slotSize : 1;
     if (body->slots > MOST_SLOTS)
         body->slots = MOST_SLOTS;
@@ -405,6 +412,22 @@ static bool ContentEncoded(HINTERNET request)
     return GetLastError() == ERROR_INSUFFICIENT_BUFFER;
 }
 
+// Keeps a hashed body's reads and hash on different processors while it downloads. The scheduler may wake the
+// reader on the processor where the hash runs and leave it waiting there for the hash's whole time slice
+// while another processor stands idle: measured on two processors, the checked download took 5-12% longer
+// so. Returns the update thread's former processors, 0 when nothing was changed.
+static DWORD_PTR KeepReadsAndHashApart(BodyJob *body)
+{
+    DWORD_PTR process = 0, system = 0;
+    unsigned long long reader, hasher;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || !SplitProcessors(process, &reader, &hasher))
+        return 0;
+    DWORD_PTR former = SetThreadAffinityMask(GetCurrentThread(), static_cast<DWORD_PTR>(hasher));
+    if (former)
+        body->readerProcessors = static_cast<DWORD_PTR>(reader);
+    return former;
+}
+
 // Waits for the body's call to return, hashing behind its reads. False when the download is given up
 // first: stopped, or stalled.
 static bool WaitForBody(NetworkThread *network, BodyJob *body, Sha256 *hash, StatusBlock *block,
@@ -458,10 +481,14 @@ DownloadOutcome DownloadToFile(NetworkThread **network, HINTERNET request, HANDL
     }
 
     bool reading = false;
-    if (StopRequested(block))
+    DWORD_PTR formerProcessors = 0;
+    if (StopRequested(block)) {
         outcome = DOWNLOAD_STOPPED;
-    else
+    } else {
+        if (rules->hash)
+            formerProcessors = KeepReadsAndHashApart(body);
         reading = PostNetworkCall(network, ReadBody, ReleaseBody, body);
+    }
     if (reading && WaitForBody(*network, body, rules->hash, block, &outcome)) {
         reading = false;
         // A body that ends before its promised or announced length is incomplete, not done.
@@ -472,6 +499,8 @@ DownloadOutcome DownloadToFile(NetworkThread **network, HINTERNET request, HANDL
             outcome = DOWNLOAD_COMPLETE;
     }
     EndBody(network, body, reading, buffer);
+    if (formerProcessors)
+        SetThreadAffinityMask(GetCurrentThread(), formerProcessors);
     if (outcome != DOWNLOAD_COMPLETE && outcome != DOWNLOAD_STOPPED && block->state == STATE_RUNNING)
         block->state = STATE_FAILED;
     record->span = 0;

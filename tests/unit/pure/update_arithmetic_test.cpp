@@ -1,5 +1,5 @@
-// The update procedure's decisions that need no platform: final messages, archive names, buffer sizes and
-// download progress positions.
+// The update procedure's decisions that need no platform: final messages, archive names, buffer sizes, the
+// processors of a checked download and download progress positions.
 #include <gtest/gtest.h>
 #include "../../../src/worker/update/archive_name.h"
 #include "../../../src/worker/update/download_progress.h"
@@ -83,6 +83,31 @@ TEST(DownloadProgress, TransferBufferSize)
     EXPECT_EQ(10000u, TransferBufferSize(true, 10000, 4096, 409600));
     EXPECT_EQ(409600u, TransferBufferSize(true, 1000000, 4096, 409600));
     EXPECT_EQ(2048u, TransferBufferSize(false, 1000000, 2048, 409600)) << "a failed query keeps the size";
+}
+
+TEST(DownloadProgress, ReadsAndHashGetDifferentProcessors)
+{
+    unsigned long long reader = 7, hasher = 7;
+    EXPECT_FALSE(SplitProcessors(0, &reader, &hasher));
+    EXPECT_FALSE(SplitProcessors(0x1, &reader, &hasher)) << "one processor: nothing to keep apart";
+    EXPECT_FALSE(SplitProcessors(0x80, &reader, &hasher)) << "one processor, not the first";
+    EXPECT_EQ(7u, reader) << "nothing is set when there is nothing to split";
+    EXPECT_EQ(7u, hasher);
+
+    ASSERT_TRUE(SplitProcessors(0x3, &reader, &hasher));
+    EXPECT_EQ(0x1u, reader);
+    EXPECT_EQ(0x2u, hasher);
+
+    // The hash takes only the highest; the reads keep every other, gaps and all.
+    ASSERT_TRUE(SplitProcessors(0xF0F0, &reader, &hasher));
+    EXPECT_EQ(0x70F0u, reader);
+    EXPECT_EQ(0x8000u, hasher);
+
+    // A 64-processor mask: the top bit is a processor like any other.
+    ASSERT_TRUE(SplitProcessors(~0ull, &reader, &hasher));
+    EXPECT_EQ(1ull << 63, hasher);
+    EXPECT_EQ(~0ull >> 1, reader);
+    EXPECT_EQ(0u, reader & hasher);
 }
 
 TEST(DownloadProgress, ReadSizeFollowsTheLink)
