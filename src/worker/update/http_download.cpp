@@ -242,6 +242,12 @@ static void FreeBodyJob(BodyJob *body, bool withBuffer)
     FreeBytes(body);
 }
 
+// Lets the calling thread run only on the given processors; returns the ones it had, 0 on failure.
+static DWORD_PTR RunOn(DWORD_PTR processors)
+{
+    return SetThreadAffinityMask(GetCurrentThread(), processors);
+}
+
 // Sets the event for the other side only when it waits: most reads and hashes then cost no call at all.
 static void Wake(volatile LONG *waits, HANDLE event)
 {
@@ -290,7 +296,7 @@ static void ReadBody(void *job)
     unsigned sinceProgress = 0;
     DWORD_PTR formerProcessors = 0;
     if (body->readerProcessors)
-        formerProcessors = SetThreadAffinityMask(GetCurrentThread(), body->readerProcessors);
+        formerProcessors = RunOn(body->readerProcessors);
     while (!body->givenUp) {
         if (body->hashing && !SlotFree(body)) {
             while (!SlotFree(body))
@@ -327,7 +333,7 @@ static void ReadBody(void *job)
         }
     }
     if (formerProcessors)
-        SetThreadAffinityMask(GetCurrentThread(), formerProcessors);
+        RunOn(formerProcessors);
     body->outcome = outcome;
     body->ended = true;
     SetEvent(body->readDone);
@@ -422,7 +428,7 @@ static DWORD_PTR KeepReadsAndHashApart(BodyJob *body)
     unsigned long long reader, hasher;
     if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || !SplitProcessors(process, &reader, &hasher))
         return 0;
-    DWORD_PTR former = SetThreadAffinityMask(GetCurrentThread(), static_cast<DWORD_PTR>(hasher));
+    DWORD_PTR former = RunOn(static_cast<DWORD_PTR>(hasher));
     if (former)
         body->readerProcessors = static_cast<DWORD_PTR>(reader);
     return former;
@@ -500,7 +506,7 @@ DownloadOutcome DownloadToFile(NetworkThread **network, HINTERNET request, HANDL
     }
     EndBody(network, body, reading, buffer);
     if (formerProcessors)
-        SetThreadAffinityMask(GetCurrentThread(), formerProcessors);
+        RunOn(formerProcessors);
     if (outcome != DOWNLOAD_COMPLETE && outcome != DOWNLOAD_STOPPED && block->state == STATE_RUNNING)
         block->state = STATE_FAILED;
     record->span = 0;

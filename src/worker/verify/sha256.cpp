@@ -106,6 +106,10 @@ __attribute__((target("sha,sse4.1,ssse3"))) static void CompressWithInstructions
                                                                                  unsigned count)
 {
     const __m128i byteOrder = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+    // Read through a pointer the compiler cannot see through: unrolled, it would otherwise fold the round
+    // constants into a second copy of the table, each load with an absolute address to relocate.
+    const unsigned *constants = kRoundConstants;
+    __asm__("" : "+r"(constants));
     __m128i cdab = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(state)), 0xB1);
     __m128i efgh = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(state + 4)), 0x1B);
     __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
@@ -127,7 +131,7 @@ __attribute__((target("sha,sse4.1,ssse3"))) static void CompressWithInstructions
                 group[j & 3] = _mm_sha256msg2_epu32(next, group[(j + 3) & 3]);
             }
             __m128i words = _mm_add_epi32(group[j & 3],
-                                          _mm_loadu_si128(reinterpret_cast<const __m128i *>(kRoundConstants + 4 * j)));
+                                          _mm_loadu_si128(reinterpret_cast<const __m128i *>(constants + 4 * j)));
             cdgh = _mm_sha256rnds2_epu32(cdgh, abef, words);
             abef = _mm_sha256rnds2_epu32(abef, cdgh, _mm_shuffle_epi32(words, 0x0E));
         }
