@@ -2,13 +2,28 @@
 
 static const unsigned MINIMUM_TRANSFER = 1024;
 
+unsigned long long WideQuotient(unsigned long long dividend, unsigned divisor)
+{
+    unsigned long long quotient = 0, remainder = 0;
+    for (int bit = 63; bit >= 0; bit--) {
+        remainder = remainder << 1 | (dividend >> bit & 1);
+        if (remainder >= divisor) {
+            remainder -= divisor;
+            quotient |= 1ull << bit;
+        }
+    }
+    return quotient;
+}
+
 int RoundedMulDiv(int a, unsigned b, unsigned c)
 {
     if (c == 0)
         return -1;
-    long long product = static_cast<long long>(a) * b;
-    long long half = c / 2;
-    return static_cast<int>(product >= 0 ? (product + half) / c : (product - half) / c);
+    // The half rounds away from zero: the magnitude is rounded, then given a's sign.
+    unsigned size = a < 0 ? 0u - static_cast<unsigned>(a) : static_cast<unsigned>(a);
+    unsigned long long magnitude = static_cast<unsigned long long>(size) * b;
+    long long quotient = static_cast<long long>(WideQuotient(magnitude + c / 2, c));
+    return static_cast<int>(a < 0 ? -quotient : quotient);
 }
 
 unsigned TransferBufferSize(bool queried, unsigned ready, unsigned current, unsigned cap)
@@ -40,7 +55,7 @@ unsigned NextReadSize(unsigned asked, unsigned got, unsigned elapsedMs, unsigned
 {
     unsigned long long next = 4ull * asked;
     if (elapsedMs) {
-        unsigned long long bySpeed = static_cast<unsigned long long>(got) * READ_TARGET_MS / elapsedMs;
+        unsigned long long bySpeed = WideQuotient(static_cast<unsigned long long>(got) * READ_TARGET_MS, elapsedMs);
         if (bySpeed < next)
             next = bySpeed;
     }

@@ -2,6 +2,10 @@
 // body's two threads, and the progress positions.
 #pragma once
 
+// dividend / divisor, rounded down; divisor is not 0. A loop of shifts and subtractions: on 32-bit x86 the
+// compiler's 64-bit division is a runtime routine that brings its own code and an unwind table into the worker.
+unsigned long long WideQuotient(unsigned long long dividend, unsigned divisor);
+
 // The platform's MulDiv: a * b / c rounded to the nearest integer; -1 when c is 0.
 int RoundedMulDiv(int a, unsigned b, unsigned c);
 

@@ -74,6 +74,32 @@ TEST(DownloadProgress, RoundedMulDiv)
     EXPECT_EQ(28, RoundedMulDiv(28, 7, 7));
     EXPECT_EQ(-1, RoundedMulDiv(28, 1, 0));
     EXPECT_EQ(24, RoundedMulDiv(24, 4000000000u, 4000000000u)) << "no overflow";
+    EXPECT_EQ(-1, RoundedMulDiv(-8, 100, 1000)) << "-0.8 rounds to -1";
+    EXPECT_EQ(-5, RoundedMulDiv(-9, 500, 1000)) << "-4.5 rounds away from zero";
+    EXPECT_EQ(5, RoundedMulDiv(9, 500, 1000)) << "4.5 rounds away from zero";
+    EXPECT_EQ(0, RoundedMulDiv(-8, 62, 1000));
+    EXPECT_EQ(-2147483647 - 1, RoundedMulDiv(-2147483647 - 1, 4000000000u, 4000000000u));
+    EXPECT_EQ(2147483647, RoundedMulDiv(2147483647, 0xFFFFFFFFu, 0xFFFFFFFFu));
+}
+
+TEST(DownloadProgress, WideQuotientIsTheExactQuotient)
+{
+    const unsigned long long dividends[] = {0, 1, 2, 3, 0xFFFFFFFFull, 0x100000000ull, 0x1FFFFFFFFull,
+                                            409600ull * 250, 0x8000000000000000ull, 0xFFFFFFFFFFFFFFFFull};
+    const unsigned divisors[] = {1, 2, 3, 7, 1000, 65536, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFEu, 0xFFFFFFFFu};
+    for (unsigned long long dividend : dividends)
+        for (unsigned divisor : divisors)
+            EXPECT_EQ(dividend / divisor, WideQuotient(dividend, divisor)) << dividend << " / " << divisor;
+    // A spread of other values, from a fixed linear congruential sequence.
+    unsigned long long state = 88172645463325252ull;
+    for (int i = 0; i < 2000; i++) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        unsigned long long dividend = state >> (i % 40);
+        unsigned divisor = static_cast<unsigned>(state >> 32) >> (i % 32);
+        if (divisor == 0)
+            divisor = 1;
+        ASSERT_EQ(dividend / divisor, WideQuotient(dividend, divisor)) << dividend << " / " << divisor;
+    }
 }
 
 TEST(DownloadProgress, TransferBufferSize)
