@@ -29,6 +29,7 @@ static const unsigned SMALLEST_TRANSFER = 260;
 
 // The most slots that a hashed body's reads cycle through.
 static const LONG MOST_SLOTS = 8;
+static const unsigned PAGE_BYTES = 4096;
 
 enum BodyOutcome { BODY_ENDED, BODY_READ_FAILED, BODY_WRITE_FAILED, BODY_TOO_LONG };
 
@@ -418,6 +419,19 @@ static bool ContentEncoded(HINTERNET request)
     return GetLastError() == ERROR_INSUFFICIENT_BUFFER;
 }
 
+// Touches each page of the slots that the body will use, before its first read. Each page of a fresh buffer
+// costs a fault when it is first written; taken by the reads, the faults land inside the network's copy, on
+// the processor that the reads share with the connection: measured under Wine, the checked download of 100 MB
+// was 4-6% faster with the pages touched here first. A body announced shorter than the slots touches no more.
+static void TouchSlots(const BodyJob *body, unsigned long long announced)
+{
+    unsigned long long used = static_cast<unsigned long long>(body->slots) * body->slotSize;
+    if (announced && announced < used)
+        used = announced;
+    for (unsigned long long at = 0; at < used; at += PAGE_BYTES)
+        body->buffer[at] = 0;
+}
+
 // Keeps a hashed body's reads and hash on different processors while it downloads. The scheduler may wake the
 // reader on the processor where the hash runs and leave it waiting there for the hash's whole time slice
 // while another processor stands idle: measured on two processors, the checked download took 5-12% longer
@@ -486,6 +500,7 @@ DownloadOutcome DownloadToFile(NetworkThread **network, HINTERNET request, HANDL
         return outcome;
     }
 
+    TouchSlots(body, announced);
     bool reading = false;
     DWORD_PTR formerProcessors = 0;
     if (StopRequested(block)) {
