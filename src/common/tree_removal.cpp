@@ -21,18 +21,13 @@
 #include "text.h"
 #include "text_buffer.h"
 #include "heap.h"
+#include "path_compose.h"
+#include "retry_policy.h"
 
-static const int DELETE_TRIES = 4;
-static const DWORD RETRY_SLEEP_MS = 1024;
 
 static bool IsLink(DWORD attributes)
 {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-static bool IsDotEntry(const char *name)
-{
-    return TextEquals(name, ".") || TextEquals(name, "..");
 }
 
 static bool DeleteFileWithRetries(const char *path, DWORD attributes)
@@ -40,7 +35,7 @@ static bool DeleteFileWithRetries(const char *path, DWORD attributes)
     // Only the read-only bit stops a deletion; a link is left as it is, since the call would reach its target.
     if ((attributes & FILE_ATTRIBUTE_READONLY) && !IsLink(attributes))
         SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    for (int attempt = 0; attempt < DELETE_TRIES; attempt++) {
+    for (int attempt = 0; attempt < RETRY_TRIES; attempt++) {
         if (DeleteFileA(path))
             return true;
         Sleep(RETRY_SLEEP_MS);

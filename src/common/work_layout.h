@@ -7,3 +7,8 @@
 // The replacement journal in the work folder. While it exists, a replacement is still to be undone: neither
 // the launcher nor the worker deletes the work folder (which holds the backup) then.
 #define JOURNAL_FILE_NAME "Kovrel.journal"
+
+// In the work folder: the stored update information file, the unpacked archive, the replaced originals.
+#define INFO_FILE_NAME "Kovrel.ini"
+#define UNPACKED_FOLDER_NAME "Src\\"
+#define BACKUP_FOLDER_NAME "Bup\\"

@@ -14,6 +14,7 @@
 #include "../common/text.h"
 #include "../common/text_buffer.h"
 #include "../common/tree_removal.h"
+#include "../common/path_compose.h"
 #include "../common/work_layout.h"
 
 static const char TEMP_FOLDER_NAME[] = "Kovrel";
@@ -39,8 +40,7 @@ bool GetKovrelTempFolder(char folder[MAX_PATH])
 static bool HoldsJournal(const char *folder)
 {
     char journal[MAX_PATH];
-    return CopyText(journal, MAX_PATH, folder) && AppendText(journal, MAX_PATH, WORK_FOLDER_NAME) &&
-           AppendText(journal, MAX_PATH, JOURNAL_FILE_NAME) && PathExists(journal, true);
+    return ComposeJournalPath(journal, folder) && PathExists(journal, true);
 }
 
 bool ExtractWorker(HMODULE module, const char *destination)

@@ -9,8 +9,8 @@
 //   state S result R message M          (M is the final message id)
 //   peak working set B                  (the process's peak working set in bytes, for the benchmarks)
 // With -s1 the run is silent: no window, RunUpdate on the main thread, only the two last lines. Environment:
-// KOVREL_DRIVER_ABORT_AT=P asks for an abort (as the dialog's cancel button does) at the first progress
-// report >= P. Once the copy has begun (the report of position 72), each report is one file placed, as long
+// KOVREL_DRIVER_ABORT_AT=P asks whether to abort (as the dialog's cancel button does) after the first
+// progress report >= P. Once the copy has begun (the report of position 72), each report is one file placed, as long
 // as the update has fewer files than the copy's 28 steps (a position is reported only when it changes):
 // KOVREL_DRIVER_LOCK_AFTER=K:PATH[|PATH...] opens the paths without sharing after file K ("locked"), and
 // KOVREL_DRIVER_HOLD_AFTER=K stops the update thread for good after file K ("holding"), for a test to kill
@@ -27,7 +27,8 @@
 #include "../../src/worker/startup/worker_entry.h"
 #include "../../src/worker/run/module_instance.h"
 #include "../../src/worker/run/worker_settings.h"
-#include "../../src/worker/update/status_channel.h"
+#include "../../src/worker/run/status_channel.h"
+#include "../../src/worker/ui/worker_message.h"
 #include "../../src/worker/update/update_procedure.h"
 
 static StatusBlock block;
@@ -68,8 +69,14 @@ static std::string Escaped(const std::string &text)
     return result;
 }
 
+static const UINT WM_APP_ASK_ABORT = WM_APP + 1;
+
 static LRESULT CALLBACK RecordingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_APP_ASK_ABORT) {
+        ConfirmAbort(&block);
+        return 0;
+    }
     if (message != WM_APP_STATUS)
         return DefWindowProcA(window, message, wParam, lParam);
     if (wParam == STATUS_PROGRESS) {
@@ -95,9 +102,10 @@ static LRESULT CALLBACK RecordingProcedure(HWND window, UINT message, WPARAM wPa
             PrintLine("holding");
             Sleep(INFINITE);
         }
+        // As the dialog's Cancel does: the question is put on this thread, once this report has returned.
         if (abortAt >= 0 && !abortRequested && static_cast<long>(lParam) >= abortAt) {
             abortRequested = true;
-            block.state = STATE_ABORT_REQUESTED;
+            PostMessageA(window, WM_APP_ASK_ABORT, 0, 0);
         }
     } else if (wParam == STATUS_TEXT) {
         const char *text = reinterpret_cast<const char *>(lParam);
@@ -196,7 +204,7 @@ int main(int argc, char **argv)
     unsigned state = block.state;
     int result = block.result;
     PrintLine("state " + std::to_string(state) + " result " + std::to_string(result) + " message " +
-              std::to_string(FinalMessageId(result - 1, static_cast<unsigned short>(state), block.failureMessage)));
+              std::to_string(block.finalMessage));
     FreeWorkerArgs();
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof memory;

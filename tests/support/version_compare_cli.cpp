@@ -2,7 +2,7 @@
 // (installed, then announced; code page 932 bytes), so that other tools can be checked against it.
 #include <cstdio>
 #include <cstring>
-#include "../../src/worker/update/version_compare.h"
+#include "../../src/worker/feed/version_compare.h"
 
 int main()
 {

@@ -2,15 +2,13 @@
 //
 // The libraries are loaded by bare name through the normal search order; the worker has taken the current
 // directory out of that order at its start, so a planted DLL next to a downloaded file is never picked up.
-// A failing command is tried 4 times, a little over a second apart, because its archive may still be in
-// use for a moment; a success or a cancel by the user ends the calls at once.
+// A failing command is tried as the retry policy says, because its archive may still be in use for a moment;
+// a success or a cancel by the user ends the calls at once.
 #include "archiver_binding.h"
-#include "../update/status_channel.h"
+#include "../../common/retry_policy.h"
 #include "../../common/path_exists.h"
 #include "../../common/text_buffer.h"
 
-static const int COMMAND_TRIES = 4;
-static const DWORD RETRY_SLEEP_MS = 1024;
 static const DWORD BUSY_POLL_MS = 512;
 
 void ArchiverBinding::Reset()
@@ -68,7 +66,7 @@ int ArchiverBinding::Extract(HWND owner, const char *archivePath, const char *de
     if (kind == ARCHIVER_SEVEN_ZIP && !PathExists(destinationFolder, false))
         CreateDirectoryA(destinationFolder, 0);
     int result = -1;
-    for (int attempt = 0; attempt < COMMAND_TRIES; attempt++) {
+    for (int attempt = 0; attempt < RETRY_TRIES; attempt++) {
         result = command(owner, commandLine.text, 0, 0);
         if (result == 0 || result == ARCHIVER_CANCELLED)
             break;
@@ -78,14 +76,14 @@ int ArchiverBinding::Extract(HWND owner, const char *archivePath, const char *de
     return result;
 }
 
-bool WaitForArchiverIdle(ArchiverBinding &binding, StatusBlock *block)
+bool WaitForArchiverIdle(ArchiverBinding &binding, const volatile unsigned short *stop)
 {
     if (!binding.getRunning)
         return false;
     while (binding.getRunning()) {
-        if (block->state != STATE_RUNNING)
+        if (*stop)
             return false;
         Sleep(BUSY_POLL_MS);
     }
-    return block->state == STATE_RUNNING;
+    return *stop == 0;
 }

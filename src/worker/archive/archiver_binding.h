@@ -3,8 +3,6 @@
 #include <windows.h>
 #include "archiver_kind.h"
 
-struct StatusBlock;
-
 typedef int(WINAPI *ArchiverCommandFunction)(HWND owner, LPCSTR commandLine, LPSTR output, DWORD outputSize);
 typedef BOOL(WINAPI *ArchiverBusyQuery)(void);
 
@@ -31,5 +29,5 @@ struct ArchiverBinding {
 };
 
 // Waits while the bound library reports itself busy, polling every 512 ms. False, without waiting further,
-// as soon as the run's state is no longer running.
-bool WaitForArchiverIdle(ArchiverBinding &binding, StatusBlock *block);
+// as soon as `stop` is not 0.
+bool WaitForArchiverIdle(ArchiverBinding &binding, const volatile unsigned short *stop);

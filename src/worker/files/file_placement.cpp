@@ -2,11 +2,9 @@
 // closing application needs.
 #include "file_placement.h"
 #include "../../common/heap.h"
+#include "../../common/retry_policy.h"
 #include "../../common/text.h"
 
-// Four tries, each failed one followed by a sleep: a little over four seconds for a file that stays locked.
-static const int TRIES = 4;
-static const DWORD RETRY_SLEEP_MS = 1024;
 
 // A read-only, hidden or system target could not be replaced otherwise. True when it had to be changed.
 static bool MakeReplaceable(const char *path)
@@ -23,7 +21,7 @@ bool PlaceCopy(const char *from, const char *to, char *part)
         return false;
     // Attributes are looked at only after a refusal: a look at a name that is not there costs a scan of its
     // folder under Wine, and most copies need none.
-    for (int attempt = 0; attempt < TRIES; attempt++) {
+    for (int attempt = 0; attempt < RETRY_TRIES; attempt++) {
         if (CopyFileA(from, part, FALSE) || (MakeReplaceable(part) && CopyFileA(from, part, FALSE))) {
             if (MoveFileExA(part, to, MOVEFILE_REPLACE_EXISTING) ||
                 (MakeReplaceable(to) && MoveFileExA(part, to, MOVEFILE_REPLACE_EXISTING)))
@@ -40,7 +38,7 @@ bool PlaceCopy(const char *from, const char *to, char *part)
 // A target that refuses to be replaced only for its attributes is tried again at once.
 static bool MoveWithRetries(const char *from, const char *to, DWORD flags)
 {
-    for (int attempt = 0; attempt < TRIES; attempt++) {
+    for (int attempt = 0; attempt < RETRY_TRIES; attempt++) {
         if (MoveFileExA(from, to, flags))
             return true;
         if (GetLastError() == ERROR_NOT_SAME_DEVICE)
@@ -83,7 +81,7 @@ bool PlaceNew(const char *from, const char *to, char *part, bool *move, bool rep
 
 bool DeleteWithRetries(const char *path)
 {
-    for (int attempt = 0; attempt < TRIES; attempt++) {
+    for (int attempt = 0; attempt < RETRY_TRIES; attempt++) {
         DWORD attributes = GetFileAttributesA(path);
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             DWORD error = GetLastError();

@@ -4,14 +4,10 @@
 #include <windows.h>
 #include "journal_format.h"
 #include "tree_copy.h"
+#include "../../common/path_compose.h"
 #include "../../common/text.h"
 
 static const char PROBE_NAME[] = "~kovrel.probe";
-
-static bool Compose(char *buffer, const char *a, const char *b, const char *c)
-{
-    return CopyText(buffer, MAX_PATH, a) && AppendText(buffer, MAX_PATH, b) && AppendText(buffer, MAX_PATH, c);
-}
 
 static ReplaceCheck CheckFile(const char *path)
 {
@@ -37,7 +33,7 @@ static ReplaceCheck CheckFile(const char *path)
 
 unsigned long ProbeFolder(const char *folder, char *probe)
 {
-    if (!Compose(probe, folder, PROBE_NAME, ""))
+    if (!ComposePath(probe, folder, PROBE_NAME, ""))
         return ERROR_FILENAME_EXCED_RANGE;
     HANDLE file = CreateFileA(probe, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, 0);
     if (file == INVALID_HANDLE_VALUE)
@@ -59,7 +55,7 @@ ReplaceCheck CheckReplaceable(const ReplacePlan &plan, char *blocked)
     char kind = 0;
     ReplaceCheck result = REPLACE_READY;
     for (unsigned at = 0; result == REPLACE_READY && plan.NextRecord(&at, &kind, relative);)
-        if (kind == JOURNAL_REPLACED_FILE && Compose(blocked, plan.destinationRoot, relative, ""))
+        if (kind == JOURNAL_REPLACED_FILE && ComposePath(blocked, plan.destinationRoot, relative, ""))
             result = CheckFile(blocked);
     return result;
 }

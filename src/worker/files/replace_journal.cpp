@@ -9,6 +9,7 @@
 #include "file_placement.h"
 #include "journal_format.h"
 #include "../../common/heap.h"
+#include "../../common/path_compose.h"
 #include "../../common/text.h"
 #include "../../common/whole_file.h"
 
@@ -72,12 +73,6 @@ bool CommitJournal(ReplaceJournal *journal, const char *path)
 // A journal holds a line of at most MAX_PATH + 8 bytes for each file and folder of the update.
 static const unsigned JOURNAL_READ_LIMIT = 64u << 20;
 
-static bool Compose(char *buffer, const char *folder, const char *relative, const char *suffix)
-{
-    return CopyText(buffer, MAX_PATH, folder) && AppendText(buffer, MAX_PATH, relative) &&
-           AppendText(buffer, MAX_PATH, suffix);
-}
-
 static bool Exists(const char *path)
 {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
@@ -88,7 +83,7 @@ static bool RestoreReplaced(const JournalHeader &header, const char *relative, c
 {
     char backup[MAX_PATH];
     char part[MAX_PATH];
-    if (!Compose(backup, header.backupFolder, relative, ""))
+    if (!ComposePath(backup, header.backupFolder, relative, ""))
         return false;
     bool back = true;
     if (Exists(backup)) {
@@ -108,8 +103,8 @@ static bool UndoRecord(const JournalHeader &header, char kind, const char *relat
         return true;
     char target[MAX_PATH];
     char part[MAX_PATH];
-    if (!Compose(target, header.applicationFolder, relative, "") ||
-        !Compose(part, header.applicationFolder, relative, PART_SUFFIX))
+    if (!ComposePath(target, header.applicationFolder, relative, "") ||
+        !ComposePath(part, header.applicationFolder, relative, PART_SUFFIX))
         return false;
     if (kind == JOURNAL_CREATED_FOLDER) {
         bool gone = !Exists(target) || RemoveDirectoryA(target);

@@ -9,23 +9,13 @@
 #include "journal_format.h"
 #include "../../common/heap.h"
 #include "../../common/multibyte_path.h"
+#include "../../common/path_compose.h"
 #include "../../common/path_exists.h"
 #include "../../common/text.h"
 
 static const unsigned RECORD_CAPACITY = MAX_PATH + 8;
 static const unsigned FIRST_PLAN_BYTES = 16384;
 static const unsigned LARGEST_PLAN_BYTES = 1u << 30;
-
-static bool IsDotEntry(const char *name)
-{
-    return TextEquals(name, ".") || TextEquals(name, "..");
-}
-
-// buffer (MAX_PATH bytes) = a + b + c, refused when it would not fit.
-static bool Compose(char *buffer, const char *a, const char *b, const char *c)
-{
-    return CopyText(buffer, MAX_PATH, a) && AppendText(buffer, MAX_PATH, b) && AppendText(buffer, MAX_PATH, c);
-}
 
 // What is at the path: false when that cannot be told (nothing there is told: attributes INVALID).
 static bool LookAt(const char *path, DWORD *attributes)
@@ -66,9 +56,9 @@ static bool PlanFile(ReplacePlan &plan, const char *relative, const char *name)
     char relativeName[MAX_PATH];
     char path[MAX_PATH];
     // The source, and the target and its backup each with the temporary suffix of a copy, must fit.
-    if (!Compose(relativeName, relative, name, "") || !Compose(path, plan.sourceRoot, relativeName, "") ||
-        (plan.backupRoot && !Compose(path, plan.backupRoot, relativeName, PART_SUFFIX)) ||
-        !Compose(path, plan.destinationRoot, relativeName, PART_SUFFIX))
+    if (!ComposePath(relativeName, relative, name, "") || !ComposePath(path, plan.sourceRoot, relativeName, "") ||
+        (plan.backupRoot && !ComposePath(path, plan.backupRoot, relativeName, PART_SUFFIX)) ||
+        !ComposePath(path, plan.destinationRoot, relativeName, PART_SUFFIX))
         return false;
     path[TextLength(path) - PART_SUFFIX_LENGTH] = 0;
     DWORD attributes;
@@ -80,7 +70,7 @@ static bool PlanFile(ReplacePlan &plan, const char *relative, const char *name)
             return false; // a folder stands where the update has a file
         kind = JOURNAL_REPLACED_FILE;
         // A backup file that is there already is not this original: the undo would put it back.
-        if (plan.backupRootExists && (!Compose(path, plan.backupRoot, relativeName, "") || !LookAt(path, &attributes) ||
+        if (plan.backupRootExists && (!ComposePath(path, plan.backupRoot, relativeName, "") || !LookAt(path, &attributes) ||
                                       attributes != INVALID_FILE_ATTRIBUTES))
             return false;
     }
@@ -96,9 +86,9 @@ static bool PlanFolder(ReplacePlan &plan, char *relative)
     if (relative[0]) {
         // Looked at without its final separator, which would hide a file of the same name.
         DWORD attributes;
-        if (!Compose(path, plan.destinationRoot, relative, "") ||
+        if (!ComposePath(path, plan.destinationRoot, relative, "") ||
             (path[TextLength(path) - 1] = 0, !LookAt(path, &attributes)) ||
-            (plan.backupRoot && !Compose(path, plan.backupRoot, relative, "")))
+            (plan.backupRoot && !ComposePath(path, plan.backupRoot, relative, "")))
             return false;
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             if (!AddRecord(plan, JOURNAL_CREATED_FOLDER, relative))
@@ -107,7 +97,7 @@ static bool PlanFolder(ReplacePlan &plan, char *relative)
             return false; // a file stands where the update has a folder
         }
     }
-    if (!Compose(path, plan.sourceRoot, relative, "*.*"))
+    if (!ComposePath(path, plan.sourceRoot, relative, "*.*"))
         return false;
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(path, &entry);
@@ -229,7 +219,7 @@ bool ReplacePlan::Apply(bool moveFiles, CopyProgressFunction progress, void *con
     bool newMoves = moveFiles;
     for (unsigned at = 0; at < length;) {
         char kind = 0;
-        if (!NextRecord(&at, &kind, relative) || !Compose(target, destinationRoot, relative, ""))
+        if (!NextRecord(&at, &kind, relative) || !ComposePath(target, destinationRoot, relative, ""))
             return false;
         if (kind == JOURNAL_CREATED_FOLDER) {
             if (!EnsureFolder(target))
@@ -237,9 +227,9 @@ bool ReplacePlan::Apply(bool moveFiles, CopyProgressFunction progress, void *con
             continue;
         }
         bool replaced = kind == JOURNAL_REPLACED_FILE;
-        bool placed = Compose(source, sourceRoot, relative, "");
+        bool placed = ComposePath(source, sourceRoot, relative, "");
         if (placed && replaced && backupRoot)
-            placed = Compose(backup, backupRoot, relative, "") && EnsureFoldersOf(backupRoot, relative, backupFolder) &&
+            placed = ComposePath(backup, backupRoot, relative, "") && EnsureFoldersOf(backupRoot, relative, backupFolder) &&
                      BackUp(target, backup, part, &backupMoves);
         // A failed backup has left the original where it was; the new file is not placed then. A backup moved
         // away leaves no target: a file found there now is not replaced, as no backup holds it. A backup
@@ -261,12 +251,12 @@ int CountFiles(const char *folder)
     char path[MAX_PATH];
     int count = 0;
     WIN32_FIND_DATAA entry;
-    HANDLE search = Compose(path, folder, "*.*", "") ? FindFirstFileA(path, &entry) : INVALID_HANDLE_VALUE;
+    HANDLE search = ComposePath(path, folder, "*.*", "") ? FindFirstFileA(path, &entry) : INVALID_HANDLE_VALUE;
     if (search != INVALID_HANDLE_VALUE) {
         do {
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
                 count++;
-            else if (!IsDotEntry(entry.cFileName) && Compose(path, folder, entry.cFileName, "\\"))
+            else if (!IsDotEntry(entry.cFileName) && ComposePath(path, folder, entry.cFileName, "\\"))
                 count += CountFiles(path);
         } while (FindNextFileA(search, &entry));
         FindClose(search);

@@ -8,7 +8,7 @@
 #include "../run/module_instance.h"
 #include <shellapi.h>
 #include "../run/worker_command_line.h"
-#include "../run/worker_message.h"
+#include "../ui/worker_message.h"
 #include "../run/worker_settings.h"
 #include "../update/update_procedure.h"
 #include "../ui/update_dialog.h"
@@ -38,7 +38,7 @@ static int RunSilently()
 static int RunInDialog()
 {
     LoadSettings();
-    return ShowUpdateDialog();
+    return ShowUpdateDialog(RunUpdate);
 }
 
 // After a run: restart the application when it was updated and asked for it.

@@ -15,7 +15,8 @@
 #include "../run/worker_command_line.h"
 #include "../run/module_instance.h"
 #include "../run/worker_settings.h"
-#include "../update/update_procedure.h"
+#include "worker_message.h"
+#include "../run/status_channel.h"
 #include "../../common/localized_resource.h"
 #include "../../common/text_buffer.h"
 
@@ -36,6 +37,8 @@ struct DialogState {
     HPEN highlightPen;
     HANDLE updateThread;
     bool finished;
+    bool asking; // the abort question is open
+    UpdateProcedure runUpdate;
     LoadedImage backgroundImage;
     LoadedImage partsImage;
     int clientWidth;
@@ -62,7 +65,7 @@ static COLORREF SkinColor(unsigned color)
 
 static DWORD WINAPI UpdateThread(void *block)
 {
-    RunUpdate(static_cast<StatusBlock *>(block));
+    dialog.runUpdate(static_cast<StatusBlock *>(block));
     return 0;
 }
 
@@ -258,7 +261,7 @@ static void OnFinished(HWND window)
         SendDlgItemMessageA(window, IDC_RESTART, BM_SETCHECK, BST_CHECKED, 0);
         ShowWindow(GetDlgItem(window, IDC_RESTART), SW_SHOW);
     }
-    dialog.infoText.LoadResourceString(moduleInstance, FinalMessageId(statusBlock.result - 1, statusBlock.state, statusBlock.failureMessage));
+    dialog.infoText.LoadResourceString(moduleInstance, statusBlock.finalMessage);
     InvalidateRect(window, &dialog.infoRect, TRUE);
     dialog.finished = true;
     SendDlgItemMessageA(window, IDC_ANIMATION, WM_ANIMATION, ANIMATION_STOP, 0);
@@ -280,7 +283,13 @@ static BOOL OnCancel(HWND window)
     if (text.LoadResourceString(moduleInstance, IDS_BUTTON_ABORTING))
         SetDlgItemTextA(window, IDCANCEL, text.text);
     text.Free();
-    statusBlock.state = STATE_ABORT_REQUESTED;
+    // The question is put here, on the dialog's thread, while the update goes on; a Cancel pressed again while
+    // it is open asks nothing more.
+    if (!dialog.asking) {
+        dialog.asking = true;
+        ConfirmAbort(&statusBlock);
+        dialog.asking = false;
+    }
     return TRUE;
 }
 
@@ -381,12 +390,13 @@ static INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM wPara
 
 // The template in the language of the string tables, so that the dialog's own texts and the ones it loads
 // agree.
-int ShowUpdateDialog()
+int ShowUpdateDialog(UpdateProcedure runUpdate)
 {
     HRSRC found = FindLocalizedResource(moduleInstance, MAKEINTRESOURCEA(IDD_UPDATE), MAKEINTRESOURCEA(5)); // RT_DIALOG
     HGLOBAL loaded = found ? LoadResource(moduleInstance, found) : 0;
     const DLGTEMPLATE *dialogTemplate = loaded ? static_cast<const DLGTEMPLATE *>(LockResource(loaded)) : 0;
     if (!dialogTemplate)
         return -1;
+    dialog.runUpdate = runUpdate;
     return static_cast<int>(DialogBoxIndirectParamA(moduleInstance, dialogTemplate, 0, UpdateDialogProc, 0));
 }

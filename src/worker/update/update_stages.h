@@ -22,6 +22,19 @@ enum UpdateStage {
     STAGE_FINISH = 14,
 };
 
+const int STAGE_COUNT = 14; // the stages that can fail; STAGE_FINISH only ends the run
+
+// One stage: the progress bar's position when it opens, the status text it shows (0: the text stays) and the
+// message of its failure.
+struct StageEntry {
+    short position;
+    unsigned short statusText;
+    unsigned short failureMessage;
+};
+
+// The stage's entry; `stage` is 0 to STAGE_COUNT - 1.
+const StageEntry &StageEntryOf(int stage);
+
 // The string id of the final message for the stage that ended the run and the run's state. A failure that
 // carries a message of its own (`failureMessage`, not 0) shows that message instead of its stage's.
 unsigned FinalMessageId(int lastStage, unsigned short state, unsigned failureMessage = 0);

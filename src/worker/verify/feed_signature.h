@@ -7,6 +7,9 @@
 
 const unsigned SIGNATURE_BYTES = 64;
 
+// The largest information file that is downloaded and verified.
+const unsigned INFO_FILE_LIMIT = 64 * 1024;
+
 // Decodes exactly `count` bytes from 2 * count hex digits of either case. False on any other character.
 bool DecodeHex(const char *text, unsigned count, unsigned char *bytes);
 

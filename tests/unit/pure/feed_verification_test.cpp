@@ -2,9 +2,9 @@
 // redirect rule: the decisions of a verified update that need no platform.
 #include <gtest/gtest.h>
 #include <string>
-#include "../../../src/worker/update/redirect_rule.h"
+#include "../../../src/worker/download/redirect_rule.h"
 #include "../../../src/worker/update/update_stages.h"
-#include "../../../src/worker/verify/archive_expectation.h"
+#include "../../../src/worker/feed/feed_values.h"
 #include "../../../src/worker/verify/feed_signature.h"
 #include "../../../src/worker/verify/publisher_keys.h"
 

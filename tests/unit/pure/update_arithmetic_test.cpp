@@ -1,8 +1,8 @@
 // The update procedure's decisions that need no platform: final messages, archive names, buffer sizes, the
 // processors of a checked download and download progress positions.
 #include <gtest/gtest.h>
-#include "../../../src/worker/update/archive_name.h"
-#include "../../../src/worker/update/download_progress.h"
+#include "../../../src/worker/archive/archive_name.h"
+#include "../../../src/worker/download/download_progress.h"
 #include "../../../src/worker/update/update_stages.h"
 
 static const unsigned MAX_NAME = 260;

@@ -1,6 +1,6 @@
 // CompareVersions: only the sign of the result has a meaning.
 #include <gtest/gtest.h>
-#include "../../../src/worker/update/version_compare.h"
+#include "../../../src/worker/feed/version_compare.h"
 
 static int Sign(int value)
 {

@@ -7,7 +7,7 @@
 #include <vector>
 #include "test_folder.h"
 #include "../../../src/worker/archive/archiver_binding.h"
-#include "../../../src/worker/update/status_channel.h"
+#include "../../../src/worker/run/status_channel.h"
 
 namespace {
 
@@ -229,9 +229,9 @@ TEST_F(Archivers, WaitsWhileTheLibraryIsBusy)
 {
     SetEnvironmentVariableA("KOVREL_STANDIN_BUSY", "3");
     ASSERT_TRUE(binding.Bind(ARCHIVER_ZIP));
-    StatusBlock block = {0, STATE_RUNNING, 0};
+    volatile unsigned short running = STATE_RUNNING;
     DWORD start = GetTickCount();
-    EXPECT_TRUE(WaitForArchiverIdle(binding, &block));
+    EXPECT_TRUE(WaitForArchiverIdle(binding, &running));
     DWORD elapsed = GetTickCount() - start;
     EXPECT_GE(elapsed, 1500u) << "three busy answers, 512 ms apart";
     EXPECT_LT(elapsed, 3000u);
@@ -241,9 +241,9 @@ TEST_F(Archivers, BusyWaitEndsWhenTheRunStops)
 {
     SetEnvironmentVariableA("KOVREL_STANDIN_BUSY", "1000");
     ASSERT_TRUE(binding.Bind(ARCHIVER_ZIP));
-    StatusBlock block = {0, STATE_ABORT_REQUESTED, 0};
+    volatile unsigned short stopped = STATE_ABORTED;
     DWORD start = GetTickCount();
-    EXPECT_FALSE(WaitForArchiverIdle(binding, &block));
+    EXPECT_FALSE(WaitForArchiverIdle(binding, &stopped));
     EXPECT_LT(GetTickCount() - start, 1000u) << "the state is read before the first sleep";
     EXPECT_TRUE(Calls().empty()) << "the command was never called";
 }

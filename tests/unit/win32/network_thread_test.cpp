@@ -1,7 +1,7 @@
 // The network thread: calls served in turn by one thread, and a call given up while it blocks.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include "../../../src/worker/update/network_thread.h"
+#include "../../../src/worker/download/network_thread.h"
 
 namespace {
 

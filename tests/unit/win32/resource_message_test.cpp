@@ -5,7 +5,7 @@
 #include "../../../src/common/resource_message.h"
 #include "../../../src/worker/startup/worker_entry.h"
 #include "../../../src/worker/run/module_instance.h"
-#include "../../../src/worker/run/worker_message.h"
+#include "../../../src/worker/ui/worker_message.h"
 #include "../../../src/worker/run/worker_settings.h"
 
 TEST(ShowResourceMessage, LauncherFormShowsTextAndCaption)

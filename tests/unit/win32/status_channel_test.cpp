@@ -7,7 +7,8 @@
 #include "../../../src/worker/run/module_instance.h"
 #include "../../../src/worker/run/worker_settings.h"
 #include "../../../src/worker/run/worker_resources.h"
-#include "../../../src/worker/update/status_channel.h"
+#include "../../../src/worker/run/status_channel.h"
+#include "../../../src/worker/ui/worker_message.h"
 
 namespace {
 
@@ -132,52 +133,43 @@ TEST_F(StatusChannel, WithoutDialogWindowNothingIsSent)
     EXPECT_EQ(1, block.result);
 }
 
-TEST(ShouldStop, RunningAndEndedStatesAskNothing)
+TEST(ShouldStop, OnlyARunningStateGoesOn)
 {
-    moduleInstance = GetModuleHandleA(0);
-    BoxAnswerer answerer(L"確認", IDYES, 1500);
     StatusBlock block = {0, STATE_RUNNING, 0};
     EXPECT_FALSE(ShouldStop(&block));
     for (unsigned short state : {STATE_DONE, STATE_FAILED, STATE_ABORTED}) {
         block.state = state;
         EXPECT_TRUE(ShouldStop(&block)) << state;
-        EXPECT_EQ(state, block.state);
-    }
-    EXPECT_FALSE(answerer.Finish()) << "no question was asked";
-}
-
-TEST(ShouldStop, ConfirmedAbortStops)
-{
-    moduleInstance = GetModuleHandleA(0);
-    StatusBlock block = {0, STATE_ABORT_REQUESTED, 0};
-    BoxAnswerer answerer(L"確認", IDYES);
-    EXPECT_TRUE(ShouldStop(&block));
-    ASSERT_TRUE(answerer.Finish());
-    EXPECT_EQ(L"アップデートを中断してもよろしいですか？", answerer.Text());
-    EXPECT_EQ(STATE_ABORT_REQUESTED, block.state);
-}
-
-TEST(ShouldStop, DeclinedAbortGoesOn)
-{
-    moduleInstance = GetModuleHandleA(0);
-    for (unsigned short state : {4, 7}) {
-        StatusBlock block = {0, state, 0};
-        BoxAnswerer answerer(L"確認", IDNO);
-        EXPECT_FALSE(ShouldStop(&block)) << state;
-        ASSERT_TRUE(answerer.Finish()) << state;
-        EXPECT_EQ(STATE_RUNNING, block.state);
     }
 }
 
-TEST(ShouldStop, SilentModeCountsAsARefusal)
+// The dialog's Cancel: the question is put on the caller's thread, and only a yes stops a run that still goes on.
+TEST(ConfirmAbort, Answers)
 {
+    struct {
+        const char *label;
+        unsigned short state;
+        bool silent;
+        int answer;
+        bool asked;
+        unsigned short after;
+    } cases[] = {
+        {"confirmed", STATE_RUNNING, false, IDYES, true, STATE_ABORTED},
+        {"declined", STATE_RUNNING, false, IDNO, true, STATE_RUNNING},
+        {"the run ended while the question was open", STATE_DONE, false, IDYES, true, STATE_DONE},
+        {"silent mode counts as a refusal", STATE_RUNNING, true, IDYES, false, STATE_RUNNING},
+    };
     moduleInstance = GetModuleHandleA(0);
-    workerSettings.options = OPT_DEFAULTS | OPT_SILENT;
-    BoxAnswerer answerer(L"確認", IDYES, 1500);
-    StatusBlock block = {0, STATE_ABORT_REQUESTED, 0};
-    EXPECT_FALSE(ShouldStop(&block));
-    EXPECT_EQ(STATE_RUNNING, block.state);
-    EXPECT_FALSE(answerer.Finish());
+    for (const auto &c : cases) {
+        workerSettings.options = OPT_DEFAULTS | (c.silent ? OPT_SILENT : 0);
+        StatusBlock block = {0, c.state, 0};
+        BoxAnswerer answerer(L"確認", c.answer, c.asked ? 10000 : 1500);
+        EXPECT_EQ(c.after == STATE_ABORTED, ConfirmAbort(&block)) << c.label;
+        EXPECT_EQ(c.asked, answerer.Finish()) << c.label;
+        if (c.asked)
+            EXPECT_EQ(L"アップデートを中断してもよろしいですか？", answerer.Text()) << c.label;
+        EXPECT_EQ(c.after, block.state) << c.label;
+    }
     workerSettings.options = OPT_DEFAULTS;
 }
 

@@ -4,3 +4,10 @@
 // The worker's message box from its own string table. A quiet-capable message is not shown in silent mode;
 // the result is then IDOK. A missing text falls back to string 30000, then to a fixed text.
 int ShowResourceMessage(HWND owner, UINT textId, UINT captionId, UINT style, bool quietCapable);
+
+struct StatusBlock;
+
+// The user's Cancel: asks whether to abort the update and, when the answer is yes and the run still goes on,
+// stops it (STATE_ABORTED). In silent mode the question is suppressed and counts as a refusal. True when the
+// run was stopped.
+bool ConfirmAbort(StatusBlock *block);

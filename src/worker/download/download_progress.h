@@ -36,10 +36,10 @@ unsigned TransferBufferSize(bool queried, unsigned ready, unsigned current, unsi
 
 // The position for a received-bytes notification, or false when the notification has none. Without an
 // announced total the bar creeps one position per notification (base moves on, span shrinks). With a total,
-// `received` is what one read brought, as the platform reports it: it is added to *largestReceived, the
+// `received` is what one read brought, as the platform reports it: it is added to *receivedSoFar, the
 // body's running count, and the position is base + span * count / total, at least base + 1 and at most
 // base + span.
-bool NextDownloadPosition(short *base, short *span, unsigned total, unsigned received, unsigned *largestReceived,
+bool NextDownloadPosition(short *base, short *span, unsigned total, unsigned received, unsigned *receivedSoFar,
                           int *position);
 
 // The least time between two positions of one download that go to the dialog. Each is a message that the

@@ -1,8 +1,7 @@
 #include "status_channel.h"
-#include "../run/run_log.h"
-#include "../run/module_instance.h"
-#include "../run/worker_message.h"
-#include "../run/worker_resources.h"
+#include "run_log.h"
+#include "module_instance.h"
+#include "worker_resources.h"
 #include "../../common/text_buffer.h"
 
 LRESULT SendStatus(StatusBlock *block, WPARAM kind, LPARAM value)
@@ -25,18 +24,4 @@ void AdvanceStage(StatusBlock *block, int position, UINT textId)
     block->result = static_cast<short>(block->result + 1);
     if (block->dialogWindow)
         UpdateWindow(block->dialogWindow);
-}
-
-bool ShouldStop(StatusBlock *block)
-{
-    unsigned short state = block->state;
-    if (state == STATE_RUNNING)
-        return false;
-    if (state < STATE_ABORT_REQUESTED)
-        return true;
-    // In silent mode the question is suppressed and its IDOK counts as a refusal.
-    if (ShowResourceMessage(block->dialogWindow, IDS_CONFIRM_ABORT, IDS_CONFIRM_CAPTION, MB_YESNO | MB_ICONINFORMATION,
-                            true) != IDYES)
-        block->state = STATE_RUNNING;
-    return block->state != STATE_RUNNING;
 }

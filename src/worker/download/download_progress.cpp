@@ -75,7 +75,7 @@ static int PositionFor(short base, short span, unsigned total, unsigned received
     return base + step;
 }
 
-bool NextDownloadPosition(short *base, short *span, unsigned total, unsigned received, unsigned *largestReceived,
+bool NextDownloadPosition(short *base, short *span, unsigned total, unsigned received, unsigned *receivedSoFar,
                           int *position)
 {
     if (*span <= 0)
@@ -88,10 +88,10 @@ bool NextDownloadPosition(short *base, short *span, unsigned total, unsigned rec
     }
     if (received == 0)
         return false;
-    unsigned after = *largestReceived + received;
+    unsigned after = *receivedSoFar + received;
     if (after < received)
         after = 0xFFFFFFFFu;
-    *largestReceived = after;
+    *receivedSoFar = after;
     *position = PositionFor(*base, *span, total, after);
     return true;
 }

@@ -1,0 +1,14 @@
+// Composing paths in fixed buffers of the platform's MAX_PATH bytes. A path that would not fit is refused,
+// never cut short.
+#pragma once
+
+const unsigned PATH_BYTES = 260;
+
+// buffer (PATH_BYTES) = a + b + c; false, with nothing promised of the buffer, when it would not fit.
+bool ComposePath(char *buffer, const char *a, const char *b, const char *c = "");
+
+// True for the "." and ".." entries of a folder listing.
+bool IsDotEntry(const char *name);
+
+// The replacement journal's path inside the temporary folder `tempFolder` (ending in a backslash).
+bool ComposeJournalPath(char *buffer, const char *tempFolder);

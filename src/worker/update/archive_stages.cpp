@@ -1,0 +1,147 @@
+// The archive: downloaded and checked while it arrives, then unpacked, all before the user is disturbed.
+#include "update_run.h"
+#include "../archive/archive_name.h"
+#include "../archive/unpacker.h"
+#include "../files/folder_security.h"
+#include "../files/tree_copy.h"
+#include "../run/run_log.h"
+#include "../run/worker_resources.h"
+#include "../verify/archive_digest.h"
+#include "../../common/path_compose.h"
+#include "../../common/path_exists.h"
+
+// Two of the largest reads: a checked archive is hashed up to two reads behind its download.
+static const unsigned ARCHIVE_BUFFER_CAP = 2 * 4 * 409600;
+// An archive whose size the information file does not promise may not grow past this.
+static const unsigned long long ARCHIVE_LIMIT = 2ull << 30;
+
+// APP_SIZE and APP_SHA256 are checked whenever given; a signed update must give both.
+static bool ArchiveValuesGood(UpdateRun &run)
+{
+    const UpdateFeed &feed = run.feed;
+    bool good = (!feed.haveSize || feed.sizeValid) && (!feed.haveSha256 || feed.sha256Valid) &&
+                (run.keys.count == 0 || (feed.haveSize && feed.haveSha256));
+    if (!good)
+        FailWith(run, IDS_FAILED_VERIFY);
+    return good;
+}
+
+// The archive's name comes from the network: only a plain file name that fits the work folder is used. When
+// the length is known, a drive without room for it fails before a byte is written.
+static bool BeginArchive(void *context, const FetchResponse &response)
+{
+    UpdateRun &run = *static_cast<UpdateRun *>(context);
+    EnterStage(run, STAGE_CREATE_ARCHIVE_FILE);
+    char name[MAX_PATH];
+    if (!ArchiveFileName(run.feed.archiveUrl, name, sizeof name) || !IsPlainFileName(name) ||
+        !ComposePath(run.archive, run.folders.work, name)) {
+        Fail(run);
+        return false;
+    }
+    unsigned long long needed = run.feed.haveSize ? run.feed.size : response.announced;
+    ULARGE_INTEGER available;
+    if (needed && GetDiskFreeSpaceExA(run.folders.work, &available, 0, 0) && available.QuadPart < needed) {
+        FailWith(run, IDS_FAILED_DISK_SPACE);
+        return false;
+    }
+    run.file = CreateFileA(run.archive, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, 0);
+    if (run.file == INVALID_HANDLE_VALUE) {
+        Fail(run);
+        return false;
+    }
+    if (ShouldStop(run.block))
+        return false;
+    EnterStage(run, STAGE_ALLOC_ARCHIVE_BUFFER);
+    if (ShouldStop(run.block))
+        return false;
+    EnterStage(run, STAGE_DOWNLOAD_ARCHIVE);
+    return true;
+}
+
+static bool WriteArchive(void *context, const char *data, unsigned size)
+{
+    DWORD done = 0;
+    return WriteFile(static_cast<UpdateRun *>(context)->file, data, size, &done, 0) && done == size;
+}
+
+static void HashArchive(void *context, const char *data, unsigned size)
+{
+    Sha256Update(&static_cast<UpdateRun *>(context)->archiveHash, data, size);
+}
+
+// The archive is checked while it arrives: never longer than promised, and its digest compared at the end,
+// before any unpacker sees it. An archive that is not complete and right is deleted.
+void FetchArchive(UpdateRun &run)
+{
+    EnterStage(run, STAGE_OPEN_ARCHIVE);
+    const UpdateFeed &feed = run.feed;
+    if (!ArchiveValuesGood(run))
+        return;
+    LogRun("archive size %s, sha256 %s%s", feed.haveSize ? "given" : "not given", feed.haveSha256 ? "given" : "not given",
+           run.keys.count ? ", feed signature verified" : "");
+    if (!feed.archiveUrl[0]) {
+        Fail(run);
+        return;
+    }
+    LogRun("archive %s", feed.archiveUrl);
+    Sha256Init(&run.archiveHash);
+    DownloadSink sink = {&run, BeginArchive, WriteArchive, feed.haveSha256 ? HashArchive : 0,
+                         StartDownloadMeter(run, StageEntryOf(STAGE_DOWNLOAD_ARCHIVE).position, 26)};
+    FetchStart whole = {0, 0};
+    FetchLimits limits = {feed.haveSize ? feed.size : ARCHIVE_LIMIT, feed.haveSize, ARCHIVE_BUFFER_CAP, false};
+    FetchOutcome outcome = FetchUrl(&run.session, feed.archiveUrl, whole, limits, &sink, &run.block->state);
+    StopDownloadMeter();
+    bool intact = outcome == FETCH_COMPLETE;
+    if (outcome == FETCH_TOO_LONG && feed.haveSize)
+        FailWith(run, IDS_FAILED_VERIFY);
+    if (intact && feed.haveSha256 && !ArchiveDigestMatches(&run.archiveHash, feed.sha256)) {
+        intact = false;
+        FailWith(run, IDS_FAILED_VERIFY);
+    }
+    if (!intact && !ShouldStop(run.block))
+        Fail(run);
+    if (!intact && run.file != INVALID_HANDLE_VALUE) {
+        CloseDownloadFile(run);
+        DeleteFileA(run.archive);
+    }
+}
+
+// The unpacked folder takes the application folder's permissions, so that its files can later be moved into
+// place rather than copied.
+static bool TakeApplicationPermissions(UpdateRun &run)
+{
+    bool taken = TakeFolderPermissions(run.folders.unpacked, run.folders.application);
+    if (!taken)
+        LogRun("the unpacked files will be copied: the permissions of %s could not be taken (error %lu)",
+               run.folders.application, GetLastError());
+    return taken;
+}
+
+void Unpack(UpdateRun &run)
+{
+    EnterStage(run, STAGE_EXTRACT);
+    CloseDownloadFile(run);
+    const Unpacker *unpacker = FindUnpacker(run.archive);
+    UnpackResult result = {UNPACK_FAILED, UNPACK_CAUSE_UNKNOWN_KIND, 0};
+    if (unpacker) {
+        const char *unpacked = run.folders.unpacked;
+        if (PathExists(unpacked, false) || CreateDirectoryA(unpacked, 0)) {
+            run.moveFiles = TakeApplicationPermissions(run);
+            UnpackJob job = {run.archive, unpacked, run.block->dialogWindow, run.silent, &run.block->state};
+            result = unpacker->unpack(job);
+        } else {
+            result.cause = UNPACK_CAUSE_NONE;
+        }
+    }
+    if (result.outcome == UNPACK_CANCELLED) {
+        run.block->state = STATE_ABORTED;
+    } else if (result.outcome != UNPACK_DONE) {
+        LogRun("unpacking failed: %s, cause %d, code %d", unpacker ? unpacker->name : "no unpacker", result.cause,
+               result.code);
+        if (!ShouldStop(run.block))
+            Fail(run);
+    } else if (CountFiles(run.folders.unpacked) == 0) {
+        // An unpacker that reports success but unpacked nothing has not unpacked the update.
+        Fail(run);
+    }
+}

@@ -1,0 +1,52 @@
+// What the stages of one run share: its status block, its network, its folders and what it has learnt.
+#pragma once
+#include <windows.h>
+#include "update_stages.h"
+#include "../download/fetch.h"
+#include "../feed/update_feed.h"
+#include "../run/run_folders.h"
+#include "../run/status_channel.h"
+#include "../verify/publisher_keys.h"
+#include "../verify/sha256.h"
+
+struct UpdateRun {
+    StatusBlock *block;
+    bool silent;
+    DownloadSession session;
+    RunFolders folders;
+    PublisherKeys keys;
+    char *info;            // the information file's bytes as downloaded, at most INFO_FILE_LIMIT
+    unsigned infoLength;
+    UpdateFeed feed;       // read from those bytes once they are verified
+    HANDLE file;           // the file that a download writes; INVALID_HANDLE_VALUE when none
+    char archive[MAX_PATH]; // the downloaded archive
+    Sha256 archiveHash;
+    bool moveFiles;        // the unpacked files carry the application folder's permissions: they may be moved
+};
+
+// Opens the stage: its position and status text go to the dialog, and the stage counter moves on.
+void EnterStage(UpdateRun &run, UpdateStage stage);
+
+// The run fails with its stage's message, or with one of its own that says more.
+void Fail(UpdateRun &run);
+void FailWith(UpdateRun &run, unsigned short message);
+
+// Closes the file that a download writes, if one is open.
+void CloseDownloadFile(UpdateRun &run);
+
+// The progress of a download, from `base` over `span` positions; silent runs report none. It is switched off
+// again when the download ends.
+DownloadMeter *StartDownloadMeter(UpdateRun &run, short base, short span);
+void StopDownloadMeter();
+
+// Undoes a replacement that a crash interrupted; false, with the run failed, when it could not be undone whole.
+bool UndoInterruptedUpdate(UpdateRun &run);
+
+// The stages, in the files that hold them.
+void StartRun(UpdateRun &run);     // STAGE_CONNECT
+void FetchInfo(UpdateRun &run);    // STAGE_OPEN_INFO to STAGE_DOWNLOAD_INFO
+void CheckInfo(UpdateRun &run);    // STAGE_CHECK_INFO
+void FetchArchive(UpdateRun &run); // STAGE_OPEN_ARCHIVE to STAGE_DOWNLOAD_ARCHIVE
+void Unpack(UpdateRun &run);       // STAGE_EXTRACT
+void ConfirmClose(UpdateRun &run); // STAGE_CONFIRM_CLOSE
+void Replace(UpdateRun &run);      // STAGE_REPLACE_FILES
