@@ -11,7 +11,4 @@
 #define EMBEDDED_WORKER_ID 101
 #define EMBEDDED_WORKER_TYPE "RT_BINARY"
 
-// The publisher's public keys: RT_RCDATA 102, neutral language, 80 bytes. The first 16 bytes are the mark
-// "KOVREL-PUBKEYS-1"; then two slots of 32 bytes, each an Ed25519 public key, all zero when empty. The
-// publishing tool writes keys into a built launcher in place; the worker reads them from the launcher file.
-#define PUBLISHER_KEYS_ID 102
+// The publisher's key block (KEY_BLOCK_ID) is shared with the worker: ../common/key_block.h.

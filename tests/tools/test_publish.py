@@ -16,6 +16,7 @@ from cryptography.hazmat.primitives.asymmetric.ed25519 import Ed25519PublicKey
 ROOT = Path(__file__).resolve().parents[2]
 PUBLISH = ROOT / "scripts" / "publish"
 COMPARE_CLI = ROOT / "build" / "native" / "version_compare_cli"
+KEY_BLOCK_CLI = ROOT / "build" / "native" / "key_block_cli"
 
 sys.path.insert(0, str(ROOT / "tests" / "support"))
 from pe_resources import PeFile  # noqa: E402
@@ -322,6 +323,11 @@ def test_embed_key_writes_the_slots_and_nothing_else(tmp_path, launcher, rounds)
     assert launcher.stat().st_mode & 0o777 == 0o751
     assert f"slot 1 = {slots[0].hex()}" in out
     assert f"slot 2 = {slots[1].hex() if len(keys) == 2 else '(empty)'}" in out
+    # The worker's own reader finds exactly these keys in these slots.
+    assert KEY_BLOCK_CLI.exists(), "built by the native configuration"
+    found = subprocess.run([str(KEY_BLOCK_CLI)], input=data[block:block + 80], stdout=subprocess.PIPE,
+                           check=True).stdout.decode()
+    assert found == "".join(f"{slot} {key.hex()}\n" for slot, key in enumerate(keys, 1))
 
 
 P = 2 ** 255 - 19

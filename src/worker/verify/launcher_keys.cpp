@@ -2,7 +2,7 @@
 // The worker was written out of that launcher moments ago and reads the block from its file, as data.
 #include "launcher_keys.h"
 #include <windows.h>
-#include "../../launcher/launcher_resources.h"
+#include "../../common/key_block.h"
 
 bool LoadPublisherKeys(const char *launcherPath, PublisherKeys *keys)
 {
@@ -13,7 +13,7 @@ bool LoadPublisherKeys(const char *launcherPath, PublisherKeys *keys)
     if (!launcher)
         return false;
     bool read = true;
-    HRSRC found = FindResourceA(launcher, MAKEINTRESOURCEA(PUBLISHER_KEYS_ID), MAKEINTRESOURCEA(10)); // RT_RCDATA
+    HRSRC found = FindResourceA(launcher, MAKEINTRESOURCEA(KEY_BLOCK_ID), MAKEINTRESOURCEA(10)); // RT_RCDATA
     if (found) {
         HGLOBAL loaded = LoadResource(launcher, found);
         const void *block = loaded ? LockResource(loaded) : 0;

@@ -2,20 +2,21 @@
 #include "publisher_keys.h"
 #include "../../common/text.h"
 
-static const char KEY_BLOCK_MARK[] = "KOVREL-PUBKEYS-1";
+static const char MARK[] = KEY_BLOCK_MARK;
+static_assert(sizeof MARK - 1 == KEY_BLOCK_MARK_BYTES, "the mark fills its bytes exactly");
 
 bool ParsePublisherKeys(const unsigned char *block, unsigned size, PublisherKeys *keys)
 {
     keys->count = 0;
     for (unsigned slot = 0; slot < PUBLISHER_KEY_SLOTS; slot++)
         keys->used[slot] = false;
-    if (!block || size != PUBLISHER_KEY_BLOCK_BYTES)
+    if (!block || size != KEY_BLOCK_BYTES)
         return false;
-    for (unsigned i = 0; i < 16; i++)
-        if (block[i] != static_cast<unsigned char>(KEY_BLOCK_MARK[i]))
+    for (unsigned i = 0; i < KEY_BLOCK_MARK_BYTES; i++)
+        if (block[i] != static_cast<unsigned char>(MARK[i]))
             return false;
     for (unsigned slot = 0; slot < PUBLISHER_KEY_SLOTS; slot++) {
-        const unsigned char *key = block + 16 + slot * PUBLISHER_KEY_BYTES;
+        const unsigned char *key = block + KEY_BLOCK_SLOT_OFFSET(slot);
         unsigned char any = 0;
         for (unsigned i = 0; i < PUBLISHER_KEY_BYTES; i++)
             any |= key[i];

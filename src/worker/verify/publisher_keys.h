@@ -2,11 +2,10 @@
 // always were; with one, nothing unsigned is installed. Two slots let a publisher rotate keys: a signature
 // is good when either key verifies it.
 #pragma once
+#include "../../common/key_block.h"
 
-const unsigned PUBLISHER_KEY_SLOTS = 2;
-const unsigned PUBLISHER_KEY_BYTES = 32;
-// The block as stored: a 16-byte mark, then the slots; an all-zero slot is empty.
-const unsigned PUBLISHER_KEY_BLOCK_BYTES = 16 + PUBLISHER_KEY_SLOTS * PUBLISHER_KEY_BYTES;
+const unsigned PUBLISHER_KEY_SLOTS = KEY_BLOCK_SLOTS;
+const unsigned PUBLISHER_KEY_BYTES = KEY_BLOCK_KEY_BYTES;
 
 struct PublisherKeys {
     unsigned char key[PUBLISHER_KEY_SLOTS][PUBLISHER_KEY_BYTES];

@@ -23,58 +23,57 @@ std::string Hex(const unsigned char *bytes, unsigned count)
     return text;
 }
 
-// Feeds `message` in pieces whose sizes cycle through `pieces` (0 ends the list; none: all at once).
+// One algorithm's digests: of `message` fed in pieces whose sizes cycle through `pieces` (0 ends the list;
+// none: all at once), and of "abc" fed to a context used before and initialised again, with empty pieces.
 template <typename Context, unsigned Size, void (*Init)(Context *), void (*Update)(Context *, const void *, unsigned),
           void (*Final)(Context *, unsigned char *)>
-std::string DigestHex(const std::string &message, const unsigned *pieces)
-{
-    Context context;
-    Init(&context);
-    unsigned done = 0, next = 0;
-    while (done < message.size()) {
-        unsigned size = pieces ? pieces[next] : static_cast<unsigned>(message.size());
-        next = pieces && pieces[next + 1] ? next + 1 : 0;
-        if (size > message.size() - done)
-            size = static_cast<unsigned>(message.size() - done);
-        Update(&context, message.data() + done, size);
-        done += size;
+struct Digest {
+    static std::string Of(const std::string &message, const unsigned *pieces)
+    {
+        Context context;
+        Init(&context);
+        unsigned done = 0, next = 0;
+        while (done < message.size()) {
+            unsigned size = pieces ? pieces[next] : static_cast<unsigned>(message.size());
+            next = pieces && pieces[next + 1] ? next + 1 : 0;
+            if (size > message.size() - done)
+                size = static_cast<unsigned>(message.size() - done);
+            Update(&context, message.data() + done, size);
+            done += size;
+        }
+        return Hex(&context);
     }
-    unsigned char digest[Size];
-    Final(&context, digest);
-    return Hex(digest, Size);
-}
 
-// A context used before, initialised again, then fed "abc" with empty pieces between.
-template <typename Context, unsigned Size, void (*Init)(Context *), void (*Update)(Context *, const void *, unsigned),
-          void (*Final)(Context *, unsigned char *)>
-std::string RestartedAbcHex()
-{
-    Context context;
-    Init(&context);
-    Update(&context, "leftover bytes", 14);
-    Init(&context);
-    Update(&context, "ab", 0);
-    Update(&context, "ab", 2);
-    Update(&context, "c", 0);
-    Update(&context, "c", 1);
-    unsigned char digest[Size];
-    Final(&context, digest);
-    return Hex(digest, Size);
-}
+    static std::string OfRestartedAbc()
+    {
+        Context context;
+        Init(&context);
+        Update(&context, "leftover bytes", 14);
+        Init(&context);
+        Update(&context, "ab", 0);
+        Update(&context, "ab", 2);
+        Update(&context, "c", 0);
+        Update(&context, "c", 1);
+        return Hex(&context);
+    }
 
-std::string Sha256Hex(const std::string &message, const unsigned *pieces)
-{
-    return DigestHex<Sha256, 32, Sha256Init, Sha256Update, Sha256Final>(message, pieces);
-}
-
-std::string Sha512Hex(const std::string &message, const unsigned *pieces)
-{
-    return DigestHex<Sha512, 64, Sha512Init, Sha512Update, Sha512Final>(message, pieces);
-}
+    static std::string Hex(Context *context)
+    {
+        unsigned char digest[Size];
+        Final(context, digest);
+        return ::Hex(digest, Size);
+    }
+};
 
 const unsigned kBytewise[] = {1, 0};
 // Sizes that straddle both block sizes in ever-changing places.
 const unsigned kUneven[] = {7, 61, 3, 129, 64, 1, 200, 0};
+const unsigned kDownload[] = {65536 + 3, 0};
+
+const struct Piecing {
+    const char *label;
+    const unsigned *pieces;
+} kPiecings[] = {{"whole", nullptr}, {"byte by byte", kBytewise}, {"uneven pieces", kUneven}};
 
 struct Vector {
     const char *label;
@@ -139,51 +138,49 @@ const Vector kVectors[] = {
      "1565b19c47fde30587177ebb852e3971bbd8d3fd30da18d71037dfbd98420429"},
 };
 
+struct Algorithm {
+    const char *label;
+    std::string (*digest)(const std::string &message, const unsigned *pieces);
+    std::string (*restartedAbc)();
+    const char *Vector::*expected;
+    const char *millionA;
+};
+
+using Sha256Digest = Digest<Sha256, 32, Sha256Init, Sha256Update, Sha256Final>;
+using Sha512Digest = Digest<Sha512, 64, Sha512Init, Sha512Update, Sha512Final>;
+
+const Algorithm kAlgorithms[] = {
+    {"SHA-256", Sha256Digest::Of, Sha256Digest::OfRestartedAbc, &Vector::sha256,
+     "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    {"SHA-512", Sha512Digest::Of, Sha512Digest::OfRestartedAbc, &Vector::sha512,
+     "e718483d0ce769644e2e42c7bc15b4638e1f98b13b2044285632a803afa973eb"
+     "de0ff244877ea60a4cb0432ce577c31beb009c5c2c49aa2e4eadb217ad8cc09b"},
+};
+
 } // namespace
 
-TEST(Sha256, Vectors)
+TEST(Sha, Vectors)
 {
-    for (const Vector &row : kVectors) {
-        EXPECT_EQ(row.sha256, Sha256Hex(row.message, nullptr)) << row.label << ", whole";
-        EXPECT_EQ(row.sha256, Sha256Hex(row.message, kBytewise)) << row.label << ", byte by byte";
-        EXPECT_EQ(row.sha256, Sha256Hex(row.message, kUneven)) << row.label << ", uneven pieces";
+    for (const Algorithm &hash : kAlgorithms)
+        for (const Vector &row : kVectors)
+            for (const Piecing &piecing : kPiecings)
+                EXPECT_EQ(row.*hash.expected, hash.digest(row.message, piecing.pieces))
+                    << hash.label << ", " << row.label << ", " << piecing.label;
+}
+
+TEST(Sha, OneMillionA)
+{
+    const std::string million(1000000, 'a');
+    for (const Algorithm &hash : kAlgorithms) {
+        EXPECT_EQ(hash.millionA, hash.digest(million, kUneven)) << hash.label << ", uneven pieces";
+        EXPECT_EQ(hash.millionA, hash.digest(million, kDownload)) << hash.label << ", download-sized pieces";
     }
 }
 
-TEST(Sha512, Vectors)
+TEST(Sha, RestartAndEmptyPieces)
 {
-    for (const Vector &row : kVectors) {
-        EXPECT_EQ(row.sha512, Sha512Hex(row.message, nullptr)) << row.label << ", whole";
-        EXPECT_EQ(row.sha512, Sha512Hex(row.message, kBytewise)) << row.label << ", byte by byte";
-        EXPECT_EQ(row.sha512, Sha512Hex(row.message, kUneven)) << row.label << ", uneven pieces";
-    }
-}
-
-TEST(Sha256, OneMillionA)
-{
-    const std::string million(1000000, 'a');
-    const char *expected = "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0";
-    EXPECT_EQ(expected, Sha256Hex(million, kUneven)) << "uneven pieces";
-    const unsigned download[] = {65536 + 3, 0};
-    EXPECT_EQ(expected, Sha256Hex(million, download)) << "download-sized pieces";
-}
-
-TEST(Sha512, OneMillionA)
-{
-    const std::string million(1000000, 'a');
-    EXPECT_EQ("e718483d0ce769644e2e42c7bc15b4638e1f98b13b2044285632a803afa973eb"
-              "de0ff244877ea60a4cb0432ce577c31beb009c5c2c49aa2e4eadb217ad8cc09b",
-              Sha512Hex(million, kUneven));
-}
-
-TEST(Sha256, RestartAndEmptyPieces)
-{
-    EXPECT_EQ(kVectors[1].sha256, (RestartedAbcHex<Sha256, 32, Sha256Init, Sha256Update, Sha256Final>()));
-}
-
-TEST(Sha512, RestartAndEmptyPieces)
-{
-    EXPECT_EQ(kVectors[1].sha512, (RestartedAbcHex<Sha512, 64, Sha512Init, Sha512Update, Sha512Final>()));
+    for (const Algorithm &hash : kAlgorithms)
+        EXPECT_EQ(kVectors[1].*hash.expected, hash.restartedAbc()) << hash.label;
 }
 
 // The processor's SHA instructions and the portable code compress alike, over many blocks at once; where

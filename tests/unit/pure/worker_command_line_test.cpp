@@ -1,7 +1,6 @@
 // The worker's command-line contract: positional tokens, quoting and option letters.
 #include <gtest/gtest.h>
 #include <string>
-#include <vector>
 #include "../../../src/worker/run/worker_command_line.h"
 #include "../../../src/worker/run/worker_settings.h"
 
@@ -9,59 +8,79 @@ namespace {
 
 class WorkerCommandLine : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        FreeWorkerArgs();
-        workerSettings.options = OPT_DEFAULTS;
-    }
-    void TearDown() override
+    void SetUp() override { Reset(); }
+    void TearDown() override { Reset(); }
+
+    static void Reset()
     {
         FreeWorkerArgs();
         workerSettings.options = OPT_DEFAULTS;
     }
 
-    // The eight slots, with "<none>" for an empty one.
-    static std::vector<std::string> Slots()
+    // The eight slots joined by "|", with "<none>" for an empty one and the empty ones at the end left off.
+    static std::string Slots()
     {
         const char *slots[] = {workerArgs.launcherPath,   workerArgs.infoUrl,  workerArgs.appPath,
                                workerArgs.infoSection,    workerArgs.installedVersion,
                                workerArgs.caption,        workerArgs.restartProgram,
                                workerArgs.restartParams};
-        std::vector<std::string> result;
-        for (const char *slot : slots)
-            result.push_back(slot ? slot : "<none>");
-        return result;
+        unsigned count = WORKER_ARG_SLOTS;
+        while (count && !slots[count - 1])
+            count--;
+        std::string joined;
+        for (unsigned i = 0; i < count; i++)
+            joined += std::string(i ? "|" : "") + (slots[i] ? slots[i] : "<none>");
+        return joined;
     }
 };
 
-const char *const NONE = "<none>";
-
-TEST_F(WorkerCommandLine, LauncherPathAndThreeTokensSucceed)
+TEST_F(WorkerCommandLine, Table)
 {
-    ASSERT_TRUE(ParseWorkerCommandLine("\"C:\\My App\\Kovrel.exe\" http://h/u.ini C:\\App\\a.exe SECTION"));
-    std::vector<std::string> expected = {"C:\\My App\\Kovrel.exe", "http://h/u.ini", "C:\\App\\a.exe", "SECTION",
-                                         NONE, NONE, NONE, NONE};
-    EXPECT_EQ(expected, Slots());
-    EXPECT_EQ(OPT_DEFAULTS, workerSettings.options);
-}
-
-TEST_F(WorkerCommandLine, TooFewTokensFail)
-{
-    EXPECT_FALSE(ParseWorkerCommandLine("\"C:\\Kovrel.exe\" http://h/u.ini C:\\App\\a.exe"));
-    FreeWorkerArgs();
-    EXPECT_FALSE(ParseWorkerCommandLine("\"C:\\Kovrel.exe\" ")) << "launcher started without arguments";
-    FreeWorkerArgs();
-    EXPECT_FALSE(ParseWorkerCommandLine(""));
-    EXPECT_FALSE(ParseWorkerCommandLine(nullptr));
-}
-
-TEST_F(WorkerCommandLine, OptionTokensTakeNoPosition)
-{
-    ASSERT_TRUE(ParseWorkerCommandLine("\"C:\\K.exe\" -s1 x y z"));
-    EXPECT_STREQ("x", workerArgs.infoUrl);
-    EXPECT_STREQ("y", workerArgs.appPath);
-    EXPECT_STREQ("z", workerArgs.infoSection);
-    EXPECT_EQ(OPT_DEFAULTS | OPT_SILENT, workerSettings.options);
+    struct Row {
+        const char *label;
+        const char *line;
+        bool parsed;
+        const char *slots;
+        unsigned options;
+    } rows[] = {
+        {"launcher path and three tokens", "\"C:\\My App\\Kovrel.exe\" http://h/u.ini C:\\App\\a.exe SECTION", true,
+         "C:\\My App\\Kovrel.exe|http://h/u.ini|C:\\App\\a.exe|SECTION", OPT_DEFAULTS},
+        {"too few tokens", "\"C:\\Kovrel.exe\" http://h/u.ini C:\\App\\a.exe", false,
+         "C:\\Kovrel.exe|http://h/u.ini|C:\\App\\a.exe", OPT_DEFAULTS},
+        {"launcher started without arguments", "\"C:\\Kovrel.exe\" ", false, "C:\\Kovrel.exe", OPT_DEFAULTS},
+        {"empty line", "", false, "", OPT_DEFAULTS},
+        {"absent line", nullptr, false, "", OPT_DEFAULTS},
+        {"option tokens take no position", "\"C:\\K.exe\" -s1 x y z", true, "C:\\K.exe|x|y|z",
+         OPT_DEFAULTS | OPT_SILENT},
+        {"options at the end of the line", "\"C:\\K.exe\" a b c -r1", true, "C:\\K.exe|a|b|c",
+         OPT_DEFAULTS | OPT_RESTART},
+        {"empty quoted token keeps its position", "\"C:\\K.exe\" u p s 1.0 \"\" C:\\App\\a.exe \"-x y\"", true,
+         "C:\\K.exe|u|p|s|1.0||C:\\App\\a.exe|-x y", OPT_DEFAULTS},
+        {"quoted tokens hold blanks and dashes and are never options",
+         "\"C:\\K.exe\" \"-s1\" \"C:\\My App\\a.exe\" s 1.0", true, "C:\\K.exe|-s1|C:\\My App\\a.exe|s|1.0",
+         OPT_DEFAULTS},
+        {"text before an opening quote is dropped, after a closing one skipped", "\"C:\\K.exe\" ab\"cd ef\"gh x y",
+         true, "C:\\K.exe|cd ef|x|y", OPT_DEFAULTS},
+        {"missing closing quote fails; the slots filled before stay", "\"C:\\K.exe\" a b c \"unclosed", false,
+         "C:\\K.exe|a|b|c", OPT_DEFAULTS},
+        {"options before a failure stay", "\"C:\\K.exe\" -s1 a \"b", false, "C:\\K.exe|a",
+         OPT_DEFAULTS | OPT_SILENT},
+        {"ten tokens store eight", "\"L\" 1 2 3 4 5 6 7 8 9", true, "L|1|2|3|4|5|6|7", OPT_DEFAULTS},
+        {"trailing blanks make no empty token; a tab is no separator", "  \"L\"   a\tb   c  d   ", true,
+         "L|a\tb|c|d", OPT_DEFAULTS},
+        // "表" (0x95 0x5C) and a character with the trail byte 0x20 after the lead byte 0x81.
+        {"double-byte text", "\"C:\\\x95\x5C\\K.exe\" u C:\\\x81\x20\\a.exe \x95\x5C 1", true,
+         "C:\\\x95\x5C\\K.exe|u|C:\\\x81\x20\\a.exe|\x95\x5C|1", OPT_DEFAULTS},
+        // 0x83 0x72 is a katakana whose trail byte is "r": it must not switch restart on.
+        {"option token steps over double-byte characters", "\"L\" -\x83\x72\x31 a b c", true, "L|a|b|c",
+         OPT_DEFAULTS},
+    };
+    for (const Row &row : rows) {
+        Reset();
+        EXPECT_EQ(row.parsed, ParseWorkerCommandLine(row.line)) << row.label;
+        EXPECT_EQ(row.slots, Slots()) << row.label;
+        EXPECT_EQ(row.options, workerSettings.options) << row.label;
+    }
 }
 
 TEST_F(WorkerCommandLine, OptionLetters)
@@ -86,8 +105,7 @@ TEST_F(WorkerCommandLine, OptionLetters)
         {"letter followed by another digit is the letter alone", "-r2 -b2", OPT_DEFAULTS},
     };
     for (const Row &row : rows) {
-        FreeWorkerArgs();
-        workerSettings.options = OPT_DEFAULTS;
+        Reset();
         std::string line = std::string("\"C:\\K.exe\" a ") + row.options + " b c";
         EXPECT_TRUE(ParseWorkerCommandLine(line.c_str())) << row.label;
         EXPECT_EQ(row.expected, workerSettings.options) << row.label;
@@ -95,88 +113,22 @@ TEST_F(WorkerCommandLine, OptionLetters)
     }
 }
 
-TEST_F(WorkerCommandLine, OptionsAtTheEndOfTheLine)
-{
-    ASSERT_TRUE(ParseWorkerCommandLine("\"C:\\K.exe\" a b c -r1"));
-    EXPECT_EQ(OPT_DEFAULTS | OPT_RESTART, workerSettings.options);
-    EXPECT_EQ(NONE, Slots()[4]);
-}
-
-TEST_F(WorkerCommandLine, EmptyQuotedTokenKeepsItsPosition)
-{
-    ASSERT_TRUE(ParseWorkerCommandLine("\"C:\\K.exe\" u p s 1.0 \"\" C:\\App\\a.exe \"-x y\""));
-    std::vector<std::string> expected = {"C:\\K.exe", "u", "p", "s", "1.0", "", "C:\\App\\a.exe", "-x y"};
-    EXPECT_EQ(expected, Slots());
-}
-
-TEST_F(WorkerCommandLine, QuotedTokensHoldBlanksAndDashes)
-{
-    ASSERT_TRUE(ParseWorkerCommandLine("\"C:\\K.exe\" \"-s1\" \"C:\\My App\\a.exe\" s 1.0"));
-    EXPECT_STREQ("-s1", workerArgs.infoUrl) << "a quoted token is never an option token";
-    EXPECT_STREQ("C:\\My App\\a.exe", workerArgs.appPath);
-    EXPECT_EQ(OPT_DEFAULTS, workerSettings.options);
-}
-
-TEST_F(WorkerCommandLine, TextAroundQuotesIsDroppedOrSkipped)
-{
-    // Text before the opening quote is dropped; text after the closing quote up to the blank is skipped.
-    ASSERT_TRUE(ParseWorkerCommandLine("\"C:\\K.exe\" ab\"cd ef\"gh x y"));
-    EXPECT_STREQ("cd ef", workerArgs.infoUrl);
-    EXPECT_STREQ("x", workerArgs.appPath);
-    EXPECT_STREQ("y", workerArgs.infoSection);
-}
-
-TEST_F(WorkerCommandLine, MissingClosingQuoteFailsAfterFourTokens)
-{
-    EXPECT_FALSE(ParseWorkerCommandLine("\"C:\\K.exe\" a b c \"unclosed"));
-    EXPECT_STREQ("c", workerArgs.infoSection) << "the slots filled before the failure stay filled";
-}
-
-TEST_F(WorkerCommandLine, OptionsBeforeAFailureStay)
-{
-    EXPECT_FALSE(ParseWorkerCommandLine("\"C:\\K.exe\" -s1 a \"b"));
-    EXPECT_EQ(OPT_DEFAULTS | OPT_SILENT, workerSettings.options);
-}
-
-TEST_F(WorkerCommandLine, TenTokensStoreEight)
-{
-    ASSERT_TRUE(ParseWorkerCommandLine("\"L\" 1 2 3 4 5 6 7 8 9"));
-    std::vector<std::string> expected = {"L", "1", "2", "3", "4", "5", "6", "7"};
-    EXPECT_EQ(expected, Slots());
-}
-
-TEST_F(WorkerCommandLine, BlanksAndTabs)
-{
-    ASSERT_TRUE(ParseWorkerCommandLine("  \"L\"   a\tb   c  d   "));
-    std::vector<std::string> expected = {"L", "a\tb", "c", "d", NONE, NONE, NONE, NONE};
-    EXPECT_EQ(expected, Slots()) << "trailing blanks make no empty token; a tab is no separator";
-}
-
-TEST_F(WorkerCommandLine, DoubleByteText)
-{
-    // "表" (0x95 0x5C) and a character with the trail byte 0x20 after the lead byte 0x81.
-    ASSERT_TRUE(ParseWorkerCommandLine("\"C:\\\x95\x5C\\K.exe\" u C:\\\x81\x20\\a.exe \x95\x5C 1"));
-    EXPECT_STREQ("C:\\\x95\x5C\\K.exe", workerArgs.launcherPath);
-    EXPECT_STREQ("C:\\\x81\x20\\a.exe", workerArgs.appPath);
-    EXPECT_STREQ("\x95\x5C", workerArgs.infoSection);
-    EXPECT_STREQ("1", workerArgs.installedVersion);
-}
-
-TEST_F(WorkerCommandLine, OptionTokenStepsOverDoubleByteCharacters)
-{
-    // 0x83 0x72 is a katakana whose trail byte is "r": it must not switch restart on.
-    ASSERT_TRUE(ParseWorkerCommandLine("\"L\" -\x83\x72\x31 a b c"));
-    EXPECT_EQ(OPT_DEFAULTS, workerSettings.options);
-}
-
 TEST(WorkerProgramName, SkipsTheProgramNameAndWhiteSpace)
 {
-    EXPECT_STREQ("a b", SkipWorkerProgramName("\"C:\\My Temp\\Kovrelw.exe\" a b"));
-    EXPECT_STREQ("a b", SkipWorkerProgramName("C:\\Temp\\Kovrelw.exe \t a b"));
-    EXPECT_STREQ("\"L\" x", SkipWorkerProgramName("Kovrelw.exe  \"L\" x"));
-    EXPECT_STREQ("", SkipWorkerProgramName("Kovrelw.exe"));
-    EXPECT_STREQ("", SkipWorkerProgramName("\"unclosed name"));
-    EXPECT_EQ(nullptr, SkipWorkerProgramName(nullptr));
+    struct Row {
+        const char *label;
+        const char *commandLine;
+        const char *expected;
+    } rows[] = {
+        {"quoted name with a blank", "\"C:\\My Temp\\Kovrelw.exe\" a b", "a b"},
+        {"unquoted name, then blanks and a tab", "C:\\Temp\\Kovrelw.exe \t a b", "a b"},
+        {"a quote after the name belongs to the arguments", "Kovrelw.exe  \"L\" x", "\"L\" x"},
+        {"name alone", "Kovrelw.exe", ""},
+        {"unclosed quoted name", "\"unclosed name", ""},
+        {"absent line", nullptr, nullptr},
+    };
+    for (const Row &row : rows)
+        EXPECT_STREQ(row.expected, SkipWorkerProgramName(row.commandLine)) << row.label;
 }
 
 } // namespace
