@@ -181,7 +181,10 @@ static int Click(const wchar_t *caption, int id, DWORD timeout)
         WriteUtf8(L"no control " + std::to_wstring(id) + L"\n");
         return 1;
     }
-    SendMessageW(control, BM_CLICK, 0, 0);
+    // A click that opens a box stays inside the window's handler until the box is answered; the driver waits for
+    // it only a moment, so that it can then answer the box.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(control, BM_CLICK, 0, 0, SMTO_NORMAL, 2000, &ignored);
     WriteUtf8(L"clicked " + std::to_wstring(id) + L"\n");
     return 0;
 }

@@ -2,8 +2,6 @@
 #include "journal_format.h"
 #include "../../common/text.h"
 
-static const char JOURNAL_MARK[] = "KOVREL-JOURNAL 1";
-
 bool FormatJournalLine(char *buffer, unsigned capacity, char kind, const char *text)
 {
     char head[3] = {kind, ' ', 0};
@@ -47,10 +45,10 @@ bool ReadJournalHeader(char **lines, unsigned count, JournalHeader *header)
     const char *text = 0;
     if (count < 3 || !TextEquals(lines[0], JOURNAL_MARK))
         return false;
-    if (!ReadJournalRecord(lines[1], &kind, &text) || kind != 'A' || !text[0])
+    if (!ReadJournalRecord(lines[1], &kind, &text) || kind != JOURNAL_APPLICATION_FOLDER || !text[0])
         return false;
     header->applicationFolder = text;
-    if (!ReadJournalRecord(lines[2], &kind, &text) || kind != 'B' || !text[0])
+    if (!ReadJournalRecord(lines[2], &kind, &text) || kind != JOURNAL_BACKUP_FOLDER || !text[0])
         return false;
     header->backupFolder = text;
     header->firstRecord = 3;

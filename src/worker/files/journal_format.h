@@ -14,6 +14,11 @@
 // together before its first change: undoing a record whose change was never made does nothing.
 #pragma once
 
+// The journal's first line, which says what the file is and which version of this format it holds.
+const char JOURNAL_MARK[] = "KOVREL-JOURNAL 1";
+
+const char JOURNAL_APPLICATION_FOLDER = 'A';
+const char JOURNAL_BACKUP_FOLDER = 'B';
 const char JOURNAL_CREATED_FOLDER = 'D';
 const char JOURNAL_CREATED_FILE = 'C';
 const char JOURNAL_REPLACED_FILE = 'R';

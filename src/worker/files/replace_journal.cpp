@@ -14,7 +14,6 @@
 #include "../../common/whole_file.h"
 
 static const unsigned LINE_CAPACITY = MAX_PATH + 8;
-static const char JOURNAL_HEADER[] = "KOVREL-JOURNAL 1\r\n";
 
 static bool WriteAll(ReplaceJournal *journal, const char *text, DWORD length)
 {
@@ -34,9 +33,11 @@ bool BeginJournal(ReplaceJournal *journal, const char *path, const char *applica
 {
     journal->file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
     char line[LINE_CAPACITY];
-    bool begun = WriteAll(journal, JOURNAL_HEADER, sizeof JOURNAL_HEADER - 1) &&
-                 FormatJournalLine(line, sizeof line, 'A', applicationFolder) && WriteAll(journal, line, TextLength(line)) &&
-                 FormatJournalLine(line, sizeof line, 'B', backupFolder) && WriteAll(journal, line, TextLength(line));
+    bool begun = WriteAll(journal, JOURNAL_MARK, sizeof JOURNAL_MARK - 1) && WriteAll(journal, "\r\n", 2) &&
+                 FormatJournalLine(line, sizeof line, JOURNAL_APPLICATION_FOLDER, applicationFolder) &&
+                 WriteAll(journal, line, TextLength(line)) &&
+                 FormatJournalLine(line, sizeof line, JOURNAL_BACKUP_FOLDER, backupFolder) &&
+                 WriteAll(journal, line, TextLength(line));
     if (!begun) {
         CloseJournal(journal);
         DeleteFileA(path);

@@ -37,7 +37,6 @@ struct DialogState {
     HPEN highlightPen;
     HANDLE updateThread;
     bool finished;
-    bool asking; // the abort question is open
     UpdateProcedure runUpdate;
     LoadedImage backgroundImage;
     LoadedImage partsImage;
@@ -283,13 +282,9 @@ static BOOL OnCancel(HWND window)
     if (text.LoadResourceString(moduleInstance, IDS_BUTTON_ABORTING))
         SetDlgItemTextA(window, IDCANCEL, text.text);
     text.Free();
-    // The question is put here, on the dialog's thread, while the update goes on; a Cancel pressed again while
-    // it is open asks nothing more.
-    if (!dialog.asking) {
-        dialog.asking = true;
-        ConfirmAbort(&statusBlock);
-        dialog.asking = false;
-    }
+    // The question is put here, on the dialog's thread, while the update goes on; the box disables the dialog,
+    // so a second Cancel cannot come while it is open.
+    ConfirmAbort(&statusBlock);
     return TRUE;
 }
 

@@ -137,35 +137,28 @@ int RunUpdate(StatusBlock *block)
 {
     if (!block)
         return -1;
-    UpdateRun *run = static_cast<UpdateRun *>(AllocateBytes(sizeof(UpdateRun)));
-    if (!run) {
-        block->state = STATE_FAILED;
-        block->finalMessage = static_cast<unsigned short>(FinalMessageId(-1, STATE_FAILED));
-        return 0;
-    }
-    run->block = block;
-    run->silent = (workerSettings.options & OPT_SILENT) != 0;
-    run->file = INVALID_HANDLE_VALUE;
-    DeriveRunFolders(workerArgs.appPath, &run->folders);
+    UpdateRun run = {};
+    run.block = block;
+    run.silent = (workerSettings.options & OPT_SILENT) != 0;
+    run.file = INVALID_HANDLE_VALUE;
+    DeriveRunFolders(workerArgs.appPath, &run.folders);
     block->result = 0;
     block->failureMessage = 0;
     BeginRunLog(workerArgs.infoSection);
     LogRun("start: information %s, application %s, installed version %s%s", workerArgs.infoUrl ? workerArgs.infoUrl : "",
            workerArgs.appPath ? workerArgs.appPath : "", workerArgs.installedVersion ? workerArgs.installedVersion : "(none)",
-           run->silent ? ", silent" : "");
+           run.silent ? ", silent" : "");
 
     while (!ShouldStop(block))
-        RunStage(*run);
+        RunStage(run);
 
     block->finalMessage = static_cast<unsigned short>(FinalMessageId(block->result - 1, block->state, block->failureMessage));
     LogRun("end: message %u", block->finalMessage);
     EndRunLog();
-    EndDownloadSession(&run->session);
-    CloseDownloadFile(*run);
-    bool silent = run->silent;
-    FreeBytes(run->info);
-    FreeBytes(run);
-    if (!silent) {
+    EndDownloadSession(&run.session);
+    CloseDownloadFile(run);
+    FreeBytes(run.info);
+    if (!run.silent) {
         SendStatus(block, STATUS_FINISHED, 0);
         if (block->dialogWindow)
             SetForegroundWindow(block->dialogWindow);
