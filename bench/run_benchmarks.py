@@ -37,6 +37,7 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "support"))
+import driver_output  # noqa: E402
 import harness  # noqa: E402
 import release32  # noqa: E402
 import sample_app  # noqa: E402
@@ -53,9 +54,8 @@ STAGES = ("connect", "open information", "information buffer", "work folder", "i
           "download archive", "extract", "confirm close", "replace files", "finish")
 # The archive's stages, from opening its request to the end of its body.
 DOWNLOAD_STAGES = ("open archive", "archive file", "archive buffer", "download archive")
-PEAK_WORKING_SET = "peak working set "
 # The outcome of a run over an archive that no archiver handles: downloaded (and checked), then not unpacked.
-NOT_UNPACKED = "state 2 result 12 message 30109"
+NOT_UNPACKED = (driver_output.STATE_FAILED, 12, 30109)
 # Lines printed after the table: what a row alone does not show.
 NOTES = []
 
@@ -182,23 +182,19 @@ def assert_updated(app, files):
 
 
 class DriverRun:
-    """What one run of run_update_driver.exe printed: {line: seconds since its start, first time seen}, the
-    outcome line, the peak working set and the whole time of the process."""
+    """One run of run_update_driver.exe: what it printed (output), {line: seconds since its start, first time
+    seen} and the whole time of the process."""
 
     def __init__(self, seen, lines, total):
+        self.output = driver_output.parse(lines)
         self.seen = seen
-        self.lines = lines
         self.total = total
-        outcome = [line for line in lines if line.startswith("state ")]
-        self.outcome = outcome[-1] if outcome else None
-        peak = [line for line in lines if line.startswith(PEAK_WORKING_SET)]
-        self.peak_working_set = int(peak[-1][len(PEAK_WORKING_SET):]) if peak else None
 
-    def updated(self):
-        return bool(self.outcome) and self.outcome.startswith("state 1 result 15")
+    def outcome(self):
+        return self.output.state, self.output.result, self.output.message
 
     def between(self, first, last):
-        assert first in self.seen and last in self.seen, f"no {first!r} or {last!r}: {self.lines[-5:]}"
+        assert first in self.seen and last in self.seen, f"no {first!r} or {last!r}: {self.output.lines[-5:]}"
         return self.seen[last] - self.seen[first]
 
 
@@ -361,7 +357,7 @@ def bench_download(bench, nginx, scratch, rows):
             for url, times in ((info, worker), (checked_info, checked)):
                 app = install_app()
                 run = bench.run_driver(url, app, confirm=False)
-                assert run.outcome == NOT_UNPACKED, run.lines[-3:]
+                assert run.outcome() == NOT_UNPACKED, run.output.lines[-3:]
                 times.append(run.between("progress 28", "progress 66"))
                 # The same stages as the worker itself timed them, without the reports' way to this script.
                 stages, _ = bench.stage_times()
@@ -418,7 +414,7 @@ def bench_copy(bench, nginx, scratch, rows):
         for _ in range(REPEAT):
             app = install_app(old)
             run = bench.run_driver(info, app)
-            assert run.updated(), run.lines[-3:]
+            assert run.output.updated(), run.output.lines[-3:]
             assert_updated(app, files)
             worker.append(run.between("progress 72", "finished"))
             app.remove()
@@ -439,7 +435,7 @@ def bench_copy(bench, nginx, scratch, rows):
         for _ in range(REPEAT if elsewhere else 0):
             app = install_app(old)
             run = bench.run_driver(info, app, where=elsewhere)
-            assert run.updated(), run.lines[-3:]
+            assert run.output.updated(), run.output.lines[-3:]
             assert_updated(app, files)
             across.append(run.between("progress 72", "finished"))
             app.remove()
@@ -512,7 +508,7 @@ def bench_whole(bench, nginx, scratch, rows):
         for _ in range(REPEAT):
             app = install_app(old)
             run = bench.run_driver(info, app, silent=True)
-            assert run.updated(), run.lines[-3:]
+            assert run.output.updated(), run.output.lines[-3:]
             assert_updated(app, files)
             worker.append(run.total)
             stage, end = bench.stage_times()
@@ -597,9 +593,9 @@ def bench_memory(bench, nginx, scratch, rows):
                 app = install_app()
                 try:
                     run = bench.run_driver(info, app, silent=True)
-                    finished = run.updated() if extension == "zip" else run.outcome == NOT_UNPACKED
-                    assert finished and run.peak_working_set, run.lines[-3:]
-                    peaks.append(run.peak_working_set / MB)
+                    finished = run.output.updated() if extension == "zip" else run.outcome() == NOT_UNPACKED
+                    assert finished and run.output.peak_working_set, run.output.lines[-3:]
+                    peaks.append(run.output.peak_working_set / MB)
                 finally:
                     app.remove()
             finally:

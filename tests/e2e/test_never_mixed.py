@@ -27,9 +27,10 @@ def windows_paths(app, names):
     return "|".join(harness.windows_path(app.folder / name) for name in names)
 
 
-def wait_for_line(run, text, timeout=120):
-    assert harness.wait_until(lambda: text in run.lines or run.process.poll() is not None, timeout), run.lines
-    assert text in run.lines, run.lines
+def wait_for(run, seen, timeout=120):
+    """Waits until seen(the driver's output so far) holds, or the driver ends."""
+    assert harness.wait_until(lambda: seen(run.output()) or run.process.poll() is not None, timeout), run.lines
+    assert seen(run.output()), run.lines
 
 
 def kill(run):
@@ -63,7 +64,7 @@ def test_worker_killed_during_the_copy(after, updater, served, app, kovrel):
     updater.info = publish(served)
     run = updater.start(updater.info, extra_env={"KOVREL_DRIVER_HOLD_AFTER": str(after)})
     confirm_close(kovrel)
-    wait_for_line(run, "holding")
+    wait_for(run, lambda output: output.holding)
     kill(run)
     assert journal(updater).exists(), "the journal outlives the worker"
     assert_undone_then_updated(updater, kovrel, app)
@@ -77,7 +78,7 @@ def test_worker_killed_during_a_restore(updater, served, app, kovrel):
     replaced = list(sample_app.replaced_files())
     run = updater.start(updater.info, extra_env={"KOVREL_DRIVER_LOCK_AFTER": "3:" + windows_paths(app, replaced)})
     confirm_close(kovrel)
-    wait_for_line(run, "locked " + harness.windows_path(app.folder / replaced[-1]))
+    wait_for(run, lambda output: harness.windows_path(app.folder / replaced[-1]) in output.locked())
     time.sleep(6)  # a point inside the restore's retries, not a synchronisation
     assert run.process.poll() is None, run.lines
     kill(run)
@@ -129,7 +130,7 @@ def test_worker_killed_during_a_copy_across_drives(updater_on_another_drive, ser
     updater.info = publish(served)
     run = updater.start(updater.info, extra_env={"KOVREL_DRIVER_HOLD_AFTER": str(FILES_IN_ARCHIVE // 2)})
     confirm_close(kovrel)
-    wait_for_line(run, "holding")
+    wait_for(run, lambda output: output.holding)
     kill(run)
     assert journal(updater).exists(), "the journal outlives the worker"
     assert files_only(tree(app.folder)) != sample_app.VERSION_1_0, "the copy had begun"
@@ -203,7 +204,7 @@ def test_launcher_undoes_what_a_killed_worker_left(kovrel, kovrel_temp, served, 
     crashed = test_update.DriverRun(process)
     try:
         confirm_close(kovrel)
-        wait_for_line(crashed, "holding")
+        wait_for(crashed, lambda output: output.holding)
     finally:
         kill(crashed)
     assert (kovrel_temp / "Work" / "Kovrel.journal").exists()

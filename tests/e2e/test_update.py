@@ -11,9 +11,11 @@ import subprocess
 import threading
 import time
 
+import driver_output
 import harness
 import pytest
 import sample_app
+from driver_output import RESULT_UP_TO_DATE, RESULT_UPDATED, STATE_ABORTED, STATE_DONE, STATE_FAILED
 from sample_app import SECTION, SampleApp, files_only, tree
 
 DRIVER = harness.DIST / "run_update_driver.exe"
@@ -21,8 +23,6 @@ FILE_HOLDER = harness.DIST / "file_holder.exe"
 MARKER_PROGRAM = harness.DIST / "marker_program.exe"
 KOVREL = harness.DIST / "Kovrel.exe"
 
-STATE_DONE, STATE_FAILED, STATE_ABORTED = 1, 2, 3
-RESULT_UPDATED, RESULT_UP_TO_DATE = 15, 16
 MSG_UP_TO_DATE, MSG_UPDATED, MSG_ABORTED = 30002, 30112, 30100
 MSG_OPEN_INFO, MSG_DOWNLOAD_INFO, MSG_READ_INFO = 30102, 30105, 30106
 MSG_OPEN_ARCHIVE, MSG_DOWNLOAD_ARCHIVE, MSG_EXTRACT, MSG_REPLACE = 30107, 30108, 30109, 30110
@@ -36,28 +36,13 @@ STATUS_TEXTS = ["インターネットに接続中...", "初期化処理中...",
                 "ファイルを更新中..."]
 
 
-PEAK_WORKING_SET = "peak working set "
-
-
-class Outcome:
-    def __init__(self, lines):
-        self.lines = lines
-        # The driver ends with its peak working set (for the benchmarks) after the outcome.
-        assert lines and lines[-1].startswith(PEAK_WORKING_SET), f"no peak working set: {lines}"
-        self.peak_working_set = int(lines[-1][len(PEAK_WORKING_SET):])
-        final = lines[-2].split() if len(lines) > 1 else []
-        assert len(final) == 6 and final[0] == "state", f"no final line: {lines}"
-        self.state, self.result, self.message = int(final[1]), int(final[3]), int(final[5])
-        self.reports = lines[:-2]
-
-    def progress(self):
-        return [int(line.split()[1]) for line in self.reports if line.startswith("progress ")]
-
-    def texts(self):
-        return [line[len("text "):] for line in self.reports if line.startswith("text ")]
-
-    def __repr__(self):
-        return "\n".join(self.lines)
+def outcome_of(lines):
+    """The driver's output once it has ended; it ends with its peak working set (for the benchmarks) after the
+    outcome."""
+    outcome = driver_output.parse(lines)
+    assert outcome.peak_working_set is not None, f"no peak working set: {lines}"
+    assert outcome.state is not None, f"no final line: {lines}"
+    return outcome
 
 
 class DriverRun:
@@ -73,10 +58,14 @@ class DriverRun:
         for line in self.process.stdout:
             self.lines.append(line.decode("utf-8", "replace").rstrip("\r\n"))
 
+    def output(self):
+        """What the driver has printed so far."""
+        return driver_output.parse(self.lines)
+
     def finish(self, timeout=180):
         self.process.wait(timeout=timeout)
         self.reader.join(timeout=30)
-        return Outcome(self.lines)
+        return outcome_of(self.lines)
 
 
 class Updater:

@@ -324,11 +324,11 @@ def test_checked_download_keeps_its_reads_and_hash_apart(updater, served, kovrel
 
     def downloading():
         # The body's first report is 39; its last, 64, comes once the body is in.
-        return any(line.startswith("progress ") and 39 <= int(line.split()[1]) < 64 for line in run.lines)
+        return any(39 <= position < 64 for position in run.output().progress())
 
     assert harness.wait_until(downloading, 60), run.lines[-5:]
     during = allowed_processors(run.process.pid)
-    assert "progress 64" not in run.lines, "the body came in before it was looked at"
+    assert 64 not in run.output().progress(), "the body came in before it was looked at"
     kovrel.show("Kovrel", 60000)
     after = allowed_processors(run.process.pid)
     confirm_close(kovrel)
