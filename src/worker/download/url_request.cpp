@@ -2,6 +2,7 @@
 // quarter second at a time: a server that stalls would otherwise hold it inside the platform's call for ever,
 // as that call neither times out nor returns when its handle is closed from another thread.
 #include "url_request.h"
+#include "range_request.h"
 #include "redirect_rule.h"
 #include "../../common/heap.h"
 #include "../../common/text.h"
@@ -10,7 +11,7 @@
 static const DWORD OPEN_LIMIT_MS = 60000;
 static const DWORD WAIT_SLICE_MS = 250;
 static const DWORD CLOSE_LIMIT_MS = 1000;
-// "Range: bytes=<20 digits>-\r\nIf-Range: <validator>\r\n"
+// A range and a validator of up to 256 bytes.
 static const unsigned HEADERS_CAP = 64 + 256;
 
 void CALLBACK MeterCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, DWORD)
@@ -18,29 +19,6 @@ void CALLBACK MeterCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID i
     DownloadMeter *meter = reinterpret_cast<DownloadMeter *>(context);
     if (meter && status == INTERNET_STATUS_RESPONSE_RECEIVED && meter->received)
         meter->received(meter, information ? *static_cast<DWORD *>(information) : 0);
-}
-
-// The request headers for a start past 0; false when they do not fit.
-static bool ComposeRangeHeaders(const FetchStart &start, char *headers)
-{
-    headers[0] = 0;
-    if (start.offset == 0)
-        return true;
-    char digits[24];
-    unsigned length = 0;
-    for (unsigned long long rest = start.offset; rest; rest /= 10)
-        digits[length++] = static_cast<char>('0' + rest % 10);
-    char *at = headers;
-    CopyText(at, HEADERS_CAP, "Range: bytes=");
-    at += TextLength(at);
-    while (length)
-        *at++ = digits[--length];
-    *at = 0;
-    if (!AppendText(headers, HEADERS_CAP, "-\r\n"))
-        return false;
-    return !start.validator || !start.validator[0] ||
-           (AppendText(headers, HEADERS_CAP, "If-Range: ") && AppendText(headers, HEADERS_CAP, start.validator) &&
-            AppendText(headers, HEADERS_CAP, "\r\n"));
 }
 
 static HINTERNET OpenUrlNow(HINTERNET internet, const char *url, const char *headers, DownloadMeter *meter)
@@ -111,7 +89,8 @@ HINTERNET OpenUrl(DownloadSession *session, const char *url, const FetchStart &s
     open->internet = session->internet;
     open->meter = meter;
     open->request = 0;
-    if (!url || !url[0] || !CopyText(open->url, sizeof open->url, url) || !ComposeRangeHeaders(start, open->headers) ||
+    if (!url || !url[0] || !CopyText(open->url, sizeof open->url, url) ||
+        !ComposeRangeHeaders(start.offset, start.validator, open->headers, sizeof open->headers) ||
         !PostNetworkCall(&session->network, OpenCall, ReleaseOpen, open)) {
         FreeBytes(open);
         return 0;

@@ -1,8 +1,10 @@
 // The update procedure's decisions that need no platform: final messages, archive names, buffer sizes, the
 // processors of a checked download and download progress positions.
 #include <gtest/gtest.h>
+#include <string>
 #include "../../../src/worker/archive/archive_name.h"
 #include "../../../src/worker/download/download_progress.h"
+#include "../../../src/worker/download/range_request.h"
 #include "../../../src/worker/update/update_stages.h"
 
 static const unsigned MAX_NAME = 260;
@@ -251,4 +253,35 @@ TEST(DownloadProgress, NoAnnouncedLengthCreepsOnePositionAtATime)
     EXPECT_FALSE(NextDownloadPosition(&base, &span, 0, 99, &largest, &position)) << "the span is used up";
     short off = 0;
     EXPECT_FALSE(NextDownloadPosition(&base, &off, 1000, 500, &largest, &position)) << "span 0 reports nothing";
+}
+
+TEST(RangeRequest, HeadersForTheRestOfAFile)
+{
+    const std::string longValidator(300, 'e');
+    struct {
+        const char *label;
+        unsigned long long offset;
+        const char *validator;
+        unsigned capacity;
+        bool composed;
+        const char *headers;
+    } cases[] = {
+        {"a whole file asks for no range", 0, "\"tag\"", 320, true, ""},
+        {"an offset alone", 60000, 0, 320, true, "Range: bytes=60000-\r\n"},
+        {"an empty validator is none", 1, "", 320, true, "Range: bytes=1-\r\n"},
+        {"an ETag", 18446744073709551615ull, "\"5f-1a\"", 320, true,
+         "Range: bytes=18446744073709551615-\r\nIf-Range: \"5f-1a\"\r\n"},
+        {"a Last-Modified date", 4096, "Wed, 09 Dec 2026 10:00:00 GMT", 320, true,
+         "Range: bytes=4096-\r\nIf-Range: Wed, 09 Dec 2026 10:00:00 GMT\r\n"},
+        {"a validator that would end its line", 4096, "\"a\"\r\nX-Evil: 1", 320, false, ""},
+        {"a validator with another control character", 4096, "\"a\tb\"", 320, false, ""},
+        {"too long for the buffer", 4096, longValidator.c_str(), 320, false, ""},
+        {"exactly filling the buffer", 7, 0, 18, true, "Range: bytes=7-\r\n"},
+        {"one byte short", 7, 0, 17, false, ""},
+    };
+    for (const auto &c : cases) {
+        char headers[320] = "untouched";
+        EXPECT_EQ(c.composed, ComposeRangeHeaders(c.offset, c.validator, headers, c.capacity)) << c.label;
+        EXPECT_STREQ(c.headers, headers) << c.label;
+    }
 }
