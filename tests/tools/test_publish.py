@@ -23,6 +23,7 @@ from pe_resources import PeFile  # noqa: E402
 
 _spec = importlib.util.spec_from_loader("publish", loader=None)
 publish_module = importlib.util.module_from_spec(_spec)
+publish_module.__file__ = str(PUBLISH)
 exec(compile(PUBLISH.read_text(encoding="utf-8"), str(PUBLISH), "exec"), publish_module.__dict__)
 
 

@@ -22,13 +22,13 @@ static const unsigned PAGE_BYTES = 4096;
 enum BodyOutcome { BODY_ENDED, BODY_READ_FAILED, BODY_WRITE_FAILED, BODY_TOO_LONG };
 
 // A body, read and written on the network thread in one call, as the plain loop of read and write would:
-// each read lands in a slot of the transfer buffer and is written at once. When the body is hashed, the
-// update thread hashes the slots behind the reads, and a read waits only while every slot is still to be
+// each read lands in a slot of the transfer buffer and goes to the sink at once. When the sink checks the
+// body (a hash), the calling thread checks the slots behind the reads, and a read waits only while every slot is still to be
 // hashed; otherwise one slot serves every read, which keeps it in the processor's cache.
 //
 // Whoever is last frees the record: the update thread after a normal end, the network thread when it was
-// left behind in a read. The lock keeps a read that returns late from writing to a file that the update
-// thread has closed by then: giving up takes it, and a write happens under it only while nobody has given up.
+// left behind in a read. The lock keeps a read that returns late from writing to a sink that its caller has let
+// go by then: giving up takes it, and a write happens under it only while nobody has given up.
 struct BodyJob {
     HINTERNET request;
     DownloadSink *sink;

@@ -3,7 +3,7 @@
 #include "replace_check.h"
 #include <windows.h>
 #include "journal_format.h"
-#include "tree_copy.h"
+#include "tree_placement.h"
 #include "../../common/path_compose.h"
 #include "../../common/text.h"
 
@@ -42,7 +42,7 @@ unsigned long ProbeFolder(const char *folder, char *probe)
     return ERROR_SUCCESS;
 }
 
-ReplaceCheck CheckReplaceable(const ReplacePlan &plan, char *blocked)
+ReplaceCheck CheckReplaceable(const PlacementPlan &plan, char *blocked)
 {
     // The folder must take a new file.
     DWORD error = ProbeFolder(plan.destinationRoot, blocked);

@@ -8,11 +8,11 @@ enum ReplaceCheck {
     REPLACE_NO_PERMISSION, // the folder or a file cannot be written by this user (`blocked` names it)
 };
 
-struct ReplacePlan;
+struct PlacementPlan;
 
 // Checks every file that the plan replaces (opened for writing, with no sharing, and closed again), and that
 // the plan's destination folder takes a new file. `blocked` is a MAX_PATH buffer.
-ReplaceCheck CheckReplaceable(const ReplacePlan &plan, char *blocked);
+ReplaceCheck CheckReplaceable(const PlacementPlan &plan, char *blocked);
 
 // Creates a probe file in the folder (ending in a backslash) and deletes it again at once: ERROR_SUCCESS
 // when the folder takes a new file, the error otherwise. `probe` is a MAX_PATH buffer for the probe's path.

@@ -20,7 +20,7 @@ static int WINAPI CountPlaced(void *context)
 
 // Every file to be replaced must be free before the first one is touched; the job's question decides how long
 // a file in use is waited for.
-static ReplaceOutcome WaitUntilReplaceable(const ReplaceJob &job, const ReplacePlan &plan)
+static ReplaceOutcome WaitUntilReplaceable(const ReplaceJob &job, const PlacementPlan &plan)
 {
     char blocked[MAX_PATH];
     for (;;) {
@@ -43,7 +43,7 @@ ReplaceOutcome ReplaceApplication(const ReplaceJob &job, ReplaceReport *report)
     bool haveBackup = job.backupFolder != 0;
     // The plan checks every path before the first file is touched, so a tree that cannot be placed leaves the
     // application as it was.
-    ReplacePlan plan;
+    PlacementPlan plan;
     if (!plan.Make(job.unpackedTree, job.applicationFolder, haveBackup ? job.backupFolder : ""))
         return REPLACE_NOT_PLANNED;
     report->planned = plan.files;

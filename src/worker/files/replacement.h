@@ -3,7 +3,7 @@
 // or a stop undoes it from the journal. One that a crash cut short is undone by UndoJournal at the next start.
 #pragma once
 #include "replace_journal.h"
-#include "tree_copy.h"
+#include "tree_placement.h"
 
 enum InUseAnswer {
     IN_USE_CHECK_AGAIN,

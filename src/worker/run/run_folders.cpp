@@ -29,8 +29,7 @@ static bool DeriveWork(RunFolders *folders)
     if (!separator)
         return false;
     module[separator - module + 1] = 0;
-    return ComposePath(folders->work, module, WORK_FOLDER_NAME) &&
-           ComposePath(folders->journal, folders->work, JOURNAL_FILE_NAME) &&
+    return ComposePath(folders->work, module, WORK_FOLDER_NAME) && ComposeJournalPath(folders->journal, module) &&
            ComposePath(folders->infoFile, folders->work, INFO_FILE_NAME) &&
            ComposePath(folders->unpacked, folders->work, UNPACKED_FOLDER_NAME) &&
            ComposePath(folders->backup, folders->work, BACKUP_FOLDER_NAME);

@@ -3,7 +3,7 @@
 #include "../archive/archive_name.h"
 #include "../archive/unpacker.h"
 #include "../files/folder_security.h"
-#include "../files/tree_copy.h"
+#include "../files/tree_placement.h"
 #include "../run/run_log.h"
 #include "../run/worker_resources.h"
 #include "../verify/archive_digest.h"

@@ -4,7 +4,7 @@
 // still be locked for a moment by the application that is closing, so every move and copy gets four tries, a
 // little over a second apart (file_placement). Every path is checked against its 260-byte buffer while
 // planning: one that does not fit fails the plan instead of being cut.
-#include "tree_copy.h"
+#include "tree_placement.h"
 #include "file_placement.h"
 #include "journal_format.h"
 #include "../../common/heap.h"
@@ -27,7 +27,7 @@ static bool LookAt(const char *path, DWORD *attributes)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-static bool AddRecord(ReplacePlan &plan, char kind, const char *relative)
+static bool AddRecord(PlacementPlan &plan, char kind, const char *relative)
 {
     char line[RECORD_CAPACITY];
     if (!FormatJournalLine(line, sizeof line, kind, relative))
@@ -51,7 +51,7 @@ static bool AddRecord(ReplacePlan &plan, char kind, const char *relative)
     return true;
 }
 
-static bool PlanFile(ReplacePlan &plan, const char *relative, const char *name)
+static bool PlanFile(PlacementPlan &plan, const char *relative, const char *name)
 {
     char relativeName[MAX_PATH];
     char path[MAX_PATH];
@@ -80,7 +80,7 @@ static bool PlanFile(ReplacePlan &plan, const char *relative, const char *name)
 
 // relative (MAX_PATH bytes) is the folder's path below the roots, empty or ending in a backslash; it is
 // used as scratch space and left as it was.
-static bool PlanFolder(ReplacePlan &plan, char *relative)
+static bool PlanFolder(PlacementPlan &plan, char *relative)
 {
     char path[MAX_PATH];
     if (relative[0]) {
@@ -118,7 +118,7 @@ static bool PlanFolder(ReplacePlan &plan, char *relative)
     return planned;
 }
 
-bool ReplacePlan::Make(const char *source, const char *destination, const char *backup)
+bool PlacementPlan::Make(const char *source, const char *destination, const char *backup)
 {
     records = 0;
     length = 0;
@@ -140,7 +140,7 @@ bool ReplacePlan::Make(const char *source, const char *destination, const char *
     return true;
 }
 
-void ReplacePlan::Free()
+void PlacementPlan::Free()
 {
     FreeBytes(records);
     records = 0;
@@ -186,7 +186,7 @@ static bool EnsureFoldersOf(const char *root, const char *relativeFile, char *ma
     return true;
 }
 
-bool ReplacePlan::NextRecord(unsigned *at, char *kind, char *relative) const
+bool PlacementPlan::NextRecord(unsigned *at, char *kind, char *relative) const
 {
     unsigned start = *at;
     unsigned end = start;
@@ -203,7 +203,7 @@ bool ReplacePlan::NextRecord(unsigned *at, char *kind, char *relative) const
     return ReadJournalRecord(line, kind, &text) && CopyText(relative, MAX_PATH, text);
 }
 
-bool ReplacePlan::Apply(bool moveFiles, CopyProgressFunction progress, void *context) const
+bool PlacementPlan::Apply(bool moveFiles, PlacementProgress progress, void *context) const
 {
     char relative[MAX_PATH];
     char source[MAX_PATH];

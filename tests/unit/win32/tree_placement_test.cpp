@@ -4,7 +4,7 @@
 #include "test_folder.h"
 #include "../../../src/worker/files/replace_check.h"
 #include "../../../src/worker/files/replace_journal.h"
-#include "../../../src/worker/files/tree_copy.h"
+#include "../../../src/worker/files/tree_placement.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ protected:
 
     TestFolder folder;
     std::string source, destination, backup;
-    ReplacePlan plan = {};
+    PlacementPlan plan = {};
     CallbackLog log;
 };
 

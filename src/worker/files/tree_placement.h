@@ -9,9 +9,9 @@
 #include <windows.h>
 
 // Called after each file placed; a non-zero result stops the replacement.
-typedef int(WINAPI *CopyProgressFunction)(void *context);
+typedef int(WINAPI *PlacementProgress)(void *context);
 
-struct ReplacePlan {
+struct PlacementPlan {
     char *records;   // journal records, "<kind> <relative path>\r\n" each
     unsigned length; // bytes of records
     unsigned capacity;
@@ -35,7 +35,7 @@ struct ReplacePlan {
     // is moved out of the source tree when moveFiles allows and the two lie on one drive; otherwise it is
     // copied beside its target and renamed over it. The progress function runs after every file, placed or
     // not. False at the first failure or stop: the journal of the plan undoes what was done.
-    bool Apply(bool moveFiles, CopyProgressFunction progress, void *context) const;
+    bool Apply(bool moveFiles, PlacementProgress progress, void *context) const;
 
     // Reads the record at offset *at (0 for the first) into its kind and relative path (MAX_PATH bytes) and
     // moves *at past it. False at the end of the records.
