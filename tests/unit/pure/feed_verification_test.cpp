@@ -1,10 +1,9 @@
-// The signed information file, the publisher's key block, the archive's promised size and digest, and the
-// redirect rule: the decisions of a verified update that need no platform.
+// The signed information file, the publisher's key block and the redirect rule: the decisions of a verified
+// update that need no platform.
 #include <gtest/gtest.h>
 #include <string>
 #include "../../../src/worker/update/redirect_rule.h"
 #include "../../../src/worker/update/update_stages.h"
-#include "../../../src/worker/verify/archive_expectation.h"
 #include "../../../src/worker/verify/feed_signature.h"
 #include "../../../src/worker/verify/publisher_keys.h"
 
@@ -127,47 +126,6 @@ TEST(PublisherKeys, SlotsAndMark)
     EXPECT_EQ(0u, keys.count) << "a refused block leaves no key behind";
     EXPECT_FALSE(ParsePublisherKeys(reinterpret_cast<const unsigned char *>(both.data()), 79, &keys));
     EXPECT_FALSE(ParsePublisherKeys(0, 80, &keys));
-}
-
-TEST(ArchiveExpectation, Size)
-{
-    struct {
-        const char *text;
-        bool good;
-        unsigned long long size;
-    } cases[] = {
-        {"0", true, 0},
-        {"12345", true, 12345},
-        {"4294967296", true, 4294967296ull},
-        {"999999999999999999", true, 999999999999999999ull},
-        {"1000000000000000000", false, 0},
-        {"", false, 0},
-        {"-1", false, 0},
-        {"+5", false, 0},
-        {"12 ", false, 0},
-        {"0x10", false, 0},
-        {"1e6", false, 0},
-    };
-    for (const auto &c : cases) {
-        unsigned long long size = 77;
-        EXPECT_EQ(c.good, ParseArchiveSize(c.text, &size)) << '"' << c.text << '"';
-        if (c.good)
-            EXPECT_EQ(c.size, size) << c.text;
-    }
-}
-
-TEST(ArchiveExpectation, Digest)
-{
-    const std::string digest = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
-    unsigned char bytes[32];
-    ASSERT_TRUE(ParseSha256Text(digest.c_str(), bytes));
-    EXPECT_EQ(0xe3, bytes[0]);
-    EXPECT_EQ(0x55, bytes[31]);
-    EXPECT_TRUE(ParseSha256Text(Upper(digest).c_str(), bytes)) << "either case";
-    EXPECT_FALSE(ParseSha256Text(digest.substr(0, 63).c_str(), bytes)) << "63 digits";
-    EXPECT_FALSE(ParseSha256Text((digest + "0").c_str(), bytes)) << "65 digits";
-    EXPECT_FALSE(ParseSha256Text(("g" + digest.substr(1)).c_str(), bytes)) << "not hex";
-    EXPECT_FALSE(ParseSha256Text("", bytes));
 }
 
 TEST(RedirectRule, NeverFromHttpsToPlainHttp)

@@ -1,7 +1,6 @@
-// Reads the archive's promised size and digest; a value that is present but malformed is an error, never
-// taken as absent.
-#include "archive_expectation.h"
-#include "feed_signature.h"
+// A value that is present but malformed is an error for the caller, never taken as absent: these only say
+// whether the text is well formed.
+#include "feed_values.h"
 #include "../../common/text.h"
 
 bool ParseArchiveSize(const char *text, unsigned long long *size)
@@ -21,5 +20,14 @@ bool ParseArchiveSize(const char *text, unsigned long long *size)
 
 bool ParseSha256Text(const char *text, unsigned char digest[32])
 {
-    return TextLength(text) == 64 && DecodeHex(text, 32, digest);
+    if (TextLength(text) != 64)
+        return false;
+    for (unsigned i = 0; i < 32; i++) {
+        int high = HexDigitValue(text[2 * i]);
+        int low = high < 0 ? -1 : HexDigitValue(text[2 * i + 1]);
+        if (low < 0)
+            return false;
+        digest[i] = static_cast<unsigned char>(high << 4 | low);
+    }
+    return true;
 }
