@@ -12,6 +12,10 @@
 // - Only the first section of a name is searched, and in it the first key of the name answers.
 // - No character starts a comment: ";APP_VER=1" is a key named ";APP_VER", which nobody asks for.
 // - A value enclosed in a pair of the same quotes (' or ") loses them.
+// - The caller's names are ANSI text and lose blanks at both ends, and a lead byte with nothing after it.
+// Not reproduced, as no well-formed information file needs it: the platform turns the text of a UTF-8 file into
+// the ANSI code page (here only ASCII names and values read alike), folds the case of letters beyond ASCII,
+// turns a broken double-byte character into the code page's default character, and reads UTF-16 files.
 #include "feed_text.h"
 #include "../../common/multibyte_path.h"
 #include "../../common/text.h"
@@ -57,6 +61,19 @@ static Range Trim(const Reader &reader, const char *start, const char *end)
         at = next;
     }
     return kept;
+}
+
+// The caller's name, as the platform converts it: a lead byte with nothing after it is dropped.
+static Range CallerName(const char *name)
+{
+    const Reader ansi = {false};
+    const char *end = name + TextLength(name);
+    const char *last = end;
+    for (const char *at = name; at < end; at = NextChar(ansi, at, end))
+        last = at;
+    if (end - last == 1 && IsLeadByte(static_cast<unsigned char>(*last)))
+        end = last;
+    return Trim(ansi, name, end);
 }
 
 static Range CutAtZero(const Reader &reader, Range range)
@@ -129,8 +146,8 @@ unsigned FindFeedValue(const char *text, unsigned length, const char *section, c
         return 0;
     // The caller's names are ANSI text, whatever the file's encoding.
     const Reader ansi = {false};
-    Range wantedSection = Trim(ansi, section, section + TextLength(section));
-    Range wantedKey = Trim(ansi, key, key + TextLength(key));
+    Range wantedSection = CallerName(section);
+    Range wantedKey = CallerName(key);
     if (wantedSection.start == wantedSection.end || wantedKey.start == wantedKey.end)
         return 0;
 

@@ -1,7 +1,11 @@
-// Archiver selection by extension and the extraction command lines, byte for byte.
+// The archive's name from its URL, archiver selection by extension and the extraction command lines, byte for
+// byte.
 #include <gtest/gtest.h>
 #include <string>
+#include "../../../src/worker/archive/archive_name.h"
 #include "../../../src/worker/archive/archiver_kind.h"
+
+static const unsigned MAX_NAME = 260;
 
 TEST(FindArchiverKind, ByExtension)
 {
@@ -112,4 +116,46 @@ TEST(ComposeExtractCommand, LongPathsFitTheBuffer)
     std::string destination = "C:\\" + std::string(250, 'd') + " e\\";
     std::string expected = "-x --display-dialog=0 \"" + archive + "\" \"" + destination + "\" *.*";
     EXPECT_EQ(expected, Command(ARCHIVER_TAR, archive.c_str(), destination.c_str(), true));
+}
+
+TEST(ArchiveName, LastSegmentOfTheUrl)
+{
+    struct {
+        const char *url;
+        const char *name;
+    } cases[] = {
+        {"http://host/files/app.lzh", "app.lzh"},
+        {"http://host/get/app.zip?v=2", "app.zip"},
+        {"http://host/get/app.zip?path=a/b.zip", "app.zip"},
+        {"http://host/get/app.zip#part", "app.zip"},
+        {"http://host/files/", ""},
+        {"plain.zip", "plain.zip"},
+        {"http://host\\a\\b.zip", "b.zip"},
+    };
+    char name[MAX_NAME];
+    for (const auto &c : cases) {
+        ASSERT_TRUE(ArchiveFileName(c.url, name, sizeof name)) << c.url;
+        EXPECT_STREQ(c.name, name) << c.url;
+    }
+    EXPECT_FALSE(ArchiveFileName("http://host/a-name-too-long-for-eight.zip", name, 8)) << "never cut short";
+}
+
+TEST(ArchiveName, OnlyPlainFileNamesAreUsed)
+{
+    struct Row {
+        const char *name;
+        bool plain;
+    } rows[] = {
+        {"app.zip", true},         {"\x95\x5C\x8e\xa6.zip", true}, {"a b.zip", true},
+        {"", false},               {".", false},                   {"..", false},
+        {"c:evil.zip", false},     {"app.zip.", false},            {"app.zip ", false},
+        {"CON", false},            {"con.zip", false},             {"NUL.tar.gz", false},
+        {"COM1", false},           {"lpt9.zip", false},            {"COM0.zip", true},
+        {"CONSOLE.zip", true},     {"a?b.zip", false},             {"a*b.zip", false},
+        {"a|b.zip", false},        {"a\"b.zip", false},            {"a<b>.zip", false},
+        {"a\tb.zip", false},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(row.plain, IsPlainFileName(row.name)) << "'" << row.name << "'";
+    EXPECT_FALSE(IsPlainFileName(nullptr));
 }

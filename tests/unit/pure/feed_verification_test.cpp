@@ -1,10 +1,7 @@
-// The signed information file, the publisher's key block, the archive's promised size and digest, and the
-// redirect rule: the decisions of a verified update that need no platform.
+// The signed information file and the publisher's key block: the decisions of a verified update that need no
+// platform.
 #include <gtest/gtest.h>
 #include <string>
-#include "../../../src/worker/download/redirect_rule.h"
-#include "../../../src/worker/update/update_stages.h"
-#include "../../../src/worker/feed/feed_values.h"
 #include "../../../src/worker/verify/feed_signature.h"
 #include "../../../src/worker/verify/publisher_keys.h"
 
@@ -127,80 +124,4 @@ TEST(PublisherKeys, SlotsAndMark)
     EXPECT_EQ(0u, keys.count) << "a refused block leaves no key behind";
     EXPECT_FALSE(ParsePublisherKeys(reinterpret_cast<const unsigned char *>(both.data()), 79, &keys));
     EXPECT_FALSE(ParsePublisherKeys(0, 80, &keys));
-}
-
-TEST(ArchiveExpectation, Size)
-{
-    struct {
-        const char *text;
-        bool good;
-        unsigned long long size;
-    } cases[] = {
-        {"0", true, 0},
-        {"12345", true, 12345},
-        {"4294967296", true, 4294967296ull},
-        {"999999999999999999", true, 999999999999999999ull},
-        {"1000000000000000000", false, 0},
-        {"", false, 0},
-        {"-1", false, 0},
-        {"+5", false, 0},
-        {"12 ", false, 0},
-        {"0x10", false, 0},
-        {"1e6", false, 0},
-    };
-    for (const auto &c : cases) {
-        unsigned long long size = 77;
-        EXPECT_EQ(c.good, ParseArchiveSize(c.text, &size)) << '"' << c.text << '"';
-        if (c.good)
-            EXPECT_EQ(c.size, size) << c.text;
-    }
-}
-
-TEST(ArchiveExpectation, Digest)
-{
-    const std::string digest = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
-    unsigned char bytes[32];
-    ASSERT_TRUE(ParseSha256Text(digest.c_str(), bytes));
-    EXPECT_EQ(0xe3, bytes[0]);
-    EXPECT_EQ(0x55, bytes[31]);
-    EXPECT_TRUE(ParseSha256Text(Upper(digest).c_str(), bytes)) << "either case";
-    EXPECT_FALSE(ParseSha256Text(digest.substr(0, 63).c_str(), bytes)) << "63 digits";
-    EXPECT_FALSE(ParseSha256Text((digest + "0").c_str(), bytes)) << "65 digits";
-    EXPECT_FALSE(ParseSha256Text(("g" + digest.substr(1)).c_str(), bytes)) << "not hex";
-    EXPECT_FALSE(ParseSha256Text("", bytes));
-}
-
-TEST(RedirectRule, NeverFromHttpsToPlainHttp)
-{
-    struct {
-        const char *from;
-        const char *to;
-        bool allowed;
-    } cases[] = {
-        {"http://a/x", "http://b/y", true},
-        {"http://a/x", "https://b/y", true},
-        {"https://a/x", "https://b/y", true},
-        {"HTTPS://a/x", "hTTps://b/y", true},
-        {"https://a/x", "http://b/y", false},
-        {"HTTPS://a/x", "HTTP://b/y", false},
-        {"http://a/x", "ftp://b/y", false},
-        {"http://a/x", "file:///c:/y", false},
-        {"https://a/x", "", false},
-        {"http://a/x", "httpx://b/y", false},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(c.allowed, RedirectAllowed(c.from, c.to)) << c.from << " -> " << c.to;
-    for (unsigned status : {301u, 302u, 303u, 307u, 308u})
-        EXPECT_TRUE(IsRedirectStatus(status)) << status;
-    for (unsigned status : {200u, 300u, 304u, 305u, 306u, 400u})
-        EXPECT_FALSE(IsRedirectStatus(status)) << status;
-}
-
-TEST(FinalMessageId, FailureWithAMessageOfItsOwn)
-{
-    EXPECT_EQ(30113u, FinalMessageId(6, 2, 30113)) << "a refused signature in the check stage";
-    EXPECT_EQ(30114u, FinalMessageId(8, 2, 30114));
-    EXPECT_EQ(30100u, FinalMessageId(11, 3, 30113)) << "an abort still reads as an abort";
-    EXPECT_EQ(30112u, FinalMessageId(14, 1, 30113)) << "a done run ignores it";
-    EXPECT_EQ(30106u, FinalMessageId(6, 2, 0)) << "none: the stage's message";
 }

@@ -1,72 +1,10 @@
-// The update procedure's decisions that need no platform: final messages, archive names, buffer sizes, the
-// processors of a checked download and download progress positions.
+// The download's decisions that need no platform: buffer and read sizes, the processors of a checked download,
+// progress positions, the range request's headers and the redirect rule.
 #include <gtest/gtest.h>
 #include <string>
-#include "../../../src/worker/archive/archive_name.h"
 #include "../../../src/worker/download/download_progress.h"
 #include "../../../src/worker/download/range_request.h"
-#include "../../../src/worker/update/update_stages.h"
-
-static const unsigned MAX_NAME = 260;
-
-TEST(FinalMessageId, ByStateAndStage)
-{
-    EXPECT_EQ(30002u, FinalMessageId(15, 1)) << "up to date";
-    EXPECT_EQ(30112u, FinalMessageId(14, 1)) << "updated";
-    EXPECT_EQ(30100u, FinalMessageId(12, 3)) << "cancel in the close confirmation";
-    EXPECT_EQ(30100u, FinalMessageId(10, 4)) << "confirmed abort request";
-    EXPECT_EQ(30100u, FinalMessageId(0, 7));
-    const unsigned expected[] = {30101, 30102, 30103, 30104, 30105, 30105, 30106,
-                                 30107, 30108, 30103, 30108, 30109, 30111, 30110};
-    for (int stage = 0; stage < 14; stage++) {
-        EXPECT_EQ(expected[stage], FinalMessageId(stage, 2)) << "failed in stage " << stage;
-        EXPECT_EQ(expected[stage], FinalMessageId(stage, 0)) << "running in stage " << stage;
-    }
-    EXPECT_EQ(30111u, FinalMessageId(14, 2));
-    EXPECT_EQ(30111u, FinalMessageId(-1, 2)) << "a block that failed before the first stage";
-}
-
-TEST(ArchiveName, LastSegmentOfTheUrl)
-{
-    struct {
-        const char *url;
-        const char *name;
-    } cases[] = {
-        {"http://host/files/app.lzh", "app.lzh"},
-        {"http://host/get/app.zip?v=2", "app.zip"},
-        {"http://host/get/app.zip?path=a/b.zip", "app.zip"},
-        {"http://host/get/app.zip#part", "app.zip"},
-        {"http://host/files/", ""},
-        {"plain.zip", "plain.zip"},
-        {"http://host\\a\\b.zip", "b.zip"},
-    };
-    char name[MAX_NAME];
-    for (const auto &c : cases) {
-        ASSERT_TRUE(ArchiveFileName(c.url, name, sizeof name)) << c.url;
-        EXPECT_STREQ(c.name, name) << c.url;
-    }
-    EXPECT_FALSE(ArchiveFileName("http://host/a-name-too-long-for-eight.zip", name, 8)) << "never cut short";
-}
-
-TEST(ArchiveName, OnlyPlainFileNamesAreUsed)
-{
-    struct Row {
-        const char *name;
-        bool plain;
-    } rows[] = {
-        {"app.zip", true},         {"\x95\x5C\x8e\xa6.zip", true}, {"a b.zip", true},
-        {"", false},               {".", false},                   {"..", false},
-        {"c:evil.zip", false},     {"app.zip.", false},            {"app.zip ", false},
-        {"CON", false},            {"con.zip", false},             {"NUL.tar.gz", false},
-        {"COM1", false},           {"lpt9.zip", false},            {"COM0.zip", true},
-        {"CONSOLE.zip", true},     {"a?b.zip", false},             {"a*b.zip", false},
-        {"a|b.zip", false},        {"a\"b.zip", false},            {"a<b>.zip", false},
-        {"a\tb.zip", false},
-    };
-    for (const Row &row : rows)
-        EXPECT_EQ(row.plain, IsPlainFileName(row.name)) << "'" << row.name << "'";
-    EXPECT_FALSE(IsPlainFileName(nullptr));
-}
+#include "../../../src/worker/download/redirect_rule.h"
 
 TEST(DownloadProgress, RoundedMulDiv)
 {
@@ -284,4 +222,30 @@ TEST(RangeRequest, HeadersForTheRestOfAFile)
         EXPECT_EQ(c.composed, ComposeRangeHeaders(c.offset, c.validator, headers, c.capacity)) << c.label;
         EXPECT_STREQ(c.headers, headers) << c.label;
     }
+}
+
+TEST(RedirectRule, NeverFromHttpsToPlainHttp)
+{
+    struct {
+        const char *from;
+        const char *to;
+        bool allowed;
+    } cases[] = {
+        {"http://a/x", "http://b/y", true},
+        {"http://a/x", "https://b/y", true},
+        {"https://a/x", "https://b/y", true},
+        {"HTTPS://a/x", "hTTps://b/y", true},
+        {"https://a/x", "http://b/y", false},
+        {"HTTPS://a/x", "HTTP://b/y", false},
+        {"http://a/x", "ftp://b/y", false},
+        {"http://a/x", "file:///c:/y", false},
+        {"https://a/x", "", false},
+        {"http://a/x", "httpx://b/y", false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.allowed, RedirectAllowed(c.from, c.to)) << c.from << " -> " << c.to;
+    for (unsigned status : {301u, 302u, 303u, 307u, 308u})
+        EXPECT_TRUE(IsRedirectStatus(status)) << status;
+    for (unsigned status : {200u, 300u, 304u, 305u, 306u, 400u})
+        EXPECT_FALSE(IsRedirectStatus(status)) << status;
 }
