@@ -139,8 +139,15 @@ class Kovrel:
             process.wait(timeout=60)
 
     def wait_mutex_free(self, timeout_ms=60000):
-        code, lines = self.driver("wait-mutex-free", harness.MUTEX_NAME, str(timeout_ms))
+        code, lines = self.driver("wait-mutex-free", harness.MUTEX_NAME, str(timeout_ms),
+                                  timeout=timeout_ms / 1000 + 30)
         return code == 0
+
+    def worker_pids(self):
+        """The Windows process ids of the workers running now."""
+        code, lines = self.driver("processes", "Kovrelw.exe")
+        assert code == 0, lines
+        return {int(line.split()[1]) for line in lines if line.startswith("process ")}
 
     def end(self, run):
         """Ends a run that is still going: the program the driver started, by its Windows process id, then
@@ -175,6 +182,7 @@ def kovrel_temp(wine_env):
 def kovrel(wine_env, tmp_path, kovrel_temp):
     k = Kovrel(wine_env, tmp_path)
     assert k.wait_mutex_free(), "a run of an earlier test still holds the mutex"
+    earlier_workers = k.worker_pids()
     yield k
     # Every process that the test started ends here, by its process id. The worker and the cleanup launcher
     # are the product's own: they are waited for, never ended by name.
@@ -182,9 +190,13 @@ def kovrel(wine_env, tmp_path, kovrel_temp):
         if run.running():
             k.end(run)
     freed = k.wait_mutex_free(120000)
+    # A worker that the test's launchers started and that still runs (waiting at a box or in its dialog)
+    # would hold the mutex into the next test: it is ended by its process id.
+    for pid in k.worker_pids() - earlier_workers:
+        k.driver("end", str(pid))
     remove_path(kovrel_temp)
-    assert freed, ("after 120 s a worker or cleanup launcher of this test still holds the mutex "
-                   f"{harness.MUTEX_NAME}; it was left running (probably waiting at a box or in its dialog)")
+    assert freed, ("after 120 s a worker or cleanup launcher of this test still held the mutex "
+                   f"{harness.MUTEX_NAME} (probably waiting at a box or in its dialog); its workers were ended")
 
 
 @pytest.fixture(scope="session")

@@ -137,6 +137,26 @@ def test_worker_killed_during_a_copy_across_drives(updater_on_another_drive, ser
     assert_undone_then_updated(updater, kovrel, app)
 
 
+def test_copy_killed_mid_file_without_a_backup_leaves_that_file_whole(updater_on_another_drive, served, app,
+                                                                     kovrel):
+    """Without a backup nothing can be put back: a copy that a kill cuts short must have written beside the
+    file, never into it. Every file is then its old self or its complete new one."""
+    updater = updater_on_another_drive
+    name = "lib/deep/nested.bin"
+    run = updater.start(publish(served), options="-b0",
+                        extra_env={"KOVREL_DRIVER_STALL_COPY": harness.windows_path(app.folder / name)})
+    confirm_close(kovrel)
+    stalled = lambda: [line for line in run.lines if line.startswith("stalled ")]  # noqa: E731
+    assert harness.wait_until(lambda: stalled() or run.process.poll() is not None, 120), run.lines
+    kill(run)
+    assert stalled(), run.lines
+    found = files_only(tree(app.folder))
+    assert found[name] == sample_app.VERSION_1_0[name]
+    new = sample_app.version_1_1()
+    partial = [k for k, v in found.items() if v not in (sample_app.VERSION_1_0.get(k), new.get(k))]
+    assert set(partial) <= {name + ".kvnew"}, partial
+
+
 def hold(wine_env, path):
     holder = subprocess.Popen([harness.WINE, str(FILE_HOLDER), harness.windows_path(path)], env=wine_env,
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)

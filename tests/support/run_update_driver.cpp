@@ -14,7 +14,10 @@
 // as the update has fewer files than the copy's 28 steps (a position is reported only when it changes):
 // KOVREL_DRIVER_LOCK_AFTER=K:PATH[|PATH...] opens the paths without sharing after file K ("locked"), and
 // KOVREL_DRIVER_HOLD_AFTER=K stops the update thread for good after file K ("holding"), for a test to kill
-// the process there. The work folder is next to this executable, so tests run a private copy of it.
+// the process there. KOVREL_DRIVER_STALL_COPY=PATH stops it for good inside the first file copy whose
+// destination begins with PATH: the first half of the bytes are written there and flushed ("stalled
+// <destination>"), as a copy that a kill cuts short leaves them. The work folder is next to this executable,
+// so tests run a private copy of it.
 #include <windows.h>
 #include <psapi.h>
 
@@ -137,6 +140,40 @@ static bool ReadFileBytes(const char *path, std::string &bytes)
     return true;
 }
 
+static std::string stallCopy;
+static BOOL(WINAPI *copyFile)(LPCSTR, LPCSTR, BOOL);
+// The import slot through which the worker's code calls CopyFileA.
+extern "C" BOOL(WINAPI *__imp_CopyFileA)(LPCSTR, LPCSTR, BOOL);
+
+static BOOL WINAPI StallingCopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists)
+{
+    if (std::strncmp(to, stallCopy.c_str(), stallCopy.size()) != 0)
+        return copyFile(from, to, failIfExists);
+    std::string bytes;
+    ReadFileBytes(from, bytes);
+    HANDLE file = CreateFileA(to, GENERIC_WRITE, 0, 0, failIfExists ? CREATE_NEW : CREATE_ALWAYS, 0, 0);
+    DWORD written = 0;
+    if (file != INVALID_HANDLE_VALUE) {
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size() / 2), &written, 0);
+        FlushFileBuffers(file);
+    }
+    PrintLine("stalled " + Convert(to, CP_ACP, CP_UTF8));
+    Sleep(INFINITE);
+    return FALSE;
+}
+
+static bool StallCopies(const char *path)
+{
+    stallCopy = path;
+    DWORD protection = 0;
+    if (!VirtualProtect(&__imp_CopyFileA, sizeof __imp_CopyFileA, PAGE_READWRITE, &protection))
+        return false;
+    copyFile = __imp_CopyFileA;
+    __imp_CopyFileA = StallingCopyFileA;
+    VirtualProtect(&__imp_CopyFileA, sizeof __imp_CopyFileA, protection, &protection);
+    return true;
+}
+
 int main(int argc, char **argv)
 {
     std::string tail;
@@ -165,6 +202,11 @@ int main(int argc, char **argv)
     const char *holdText = std::getenv("KOVREL_DRIVER_HOLD_AFTER");
     if (holdText && *holdText)
         holdAfter = std::strtol(holdText, 0, 10);
+    const char *stallText = std::getenv("KOVREL_DRIVER_STALL_COPY");
+    if (stallText && *stallText && !StallCopies(stallText)) {
+        PrintLine("cannot stall copies");
+        return 2;
+    }
 
     if (workerSettings.options & OPT_SILENT) {
         block.dialogWindow = 0;

@@ -14,7 +14,9 @@
 //                                                    print "started PID", wait for it and print "exit N"
 //   window_driver gone CAPTION [TIMEOUT_MS]          wait until no visible top-level window has that caption
 //   window_driver end PID                            end the process with that Windows process id (one that
-//                                                    a run of the driver started)
+//                                                    a run of the driver, or a launcher it ran, started)
+//   window_driver processes NAME                     print "process PID" for each running process whose
+//                                                    program file is named NAME (in any case)
 //
 // Output is UTF-8, one line per item:
 //   window <caption>
@@ -27,6 +29,7 @@
 // 2 on bad arguments.
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 #include <string>
 
 static void WriteUtf8(const std::wstring &text)
@@ -233,6 +236,20 @@ static int EndProcess(DWORD id)
     return ended ? 0 : 1;
 }
 
+static int ListProcesses(const wchar_t *name)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 1;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (lstrcmpiW(entry.szExeFile, name) == 0)
+            WriteUtf8(L"process " + std::to_wstring(entry.th32ProcessID) + L"\n");
+    CloseHandle(snapshot);
+    return 0;
+}
+
 static int HoldMutex(const wchar_t *name)
 {
     HANDLE mutex = CreateMutexW(0, TRUE, name);
@@ -339,6 +356,8 @@ int main()
         result = WaitGone(arguments[2], count > 3 ? _wtoi(arguments[3]) : 30000);
     else if (command == L"end")
         result = EndProcess(static_cast<DWORD>(_wtoi(arguments[2])));
+    else if (command == L"processes")
+        result = ListProcesses(arguments[2]);
     LocalFree(arguments);
     return result;
 }

@@ -22,9 +22,17 @@ static bool WriteAll(ReplaceJournal *journal, const char *text, DWORD length)
            written == length;
 }
 
+static bool Flush(ReplaceJournal *journal)
+{
+    if (journal->file == INVALID_HANDLE_VALUE || !FlushFileBuffers(journal->file))
+        return false;
+    journal->flushes++;
+    return true;
+}
+
 static bool WriteFlushed(ReplaceJournal *journal, const char *text, DWORD length)
 {
-    return WriteAll(journal, text, length) && FlushFileBuffers(journal->file);
+    return WriteAll(journal, text, length) && Flush(journal);
 }
 
 // The header is not flushed on its own: a journal without records has nothing to undo, and the flush of
@@ -32,6 +40,7 @@ static bool WriteFlushed(ReplaceJournal *journal, const char *text, DWORD length
 bool BeginJournal(ReplaceJournal *journal, const char *path, const char *applicationFolder, const char *backupFolder)
 {
     journal->file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+    journal->flushes = 0;
     char line[LINE_CAPACITY];
     bool begun = WriteAll(journal, JOURNAL_MARK, sizeof JOURNAL_MARK - 1) && WriteAll(journal, "\r\n", 2) &&
                  FormatJournalLine(line, sizeof line, JOURNAL_APPLICATION_FOLDER, applicationFolder) &&
@@ -53,8 +62,7 @@ bool RecordInJournal(ReplaceJournal *journal, char kind, const char *relativePat
 
 bool WriteJournalRecords(ReplaceJournal *journal, const char *records, unsigned length)
 {
-    return length == 0 ? journal->file != INVALID_HANDLE_VALUE && FlushFileBuffers(journal->file)
-                       : WriteFlushed(journal, records, length);
+    return length == 0 ? Flush(journal) : WriteFlushed(journal, records, length);
 }
 
 void CloseJournal(ReplaceJournal *journal)

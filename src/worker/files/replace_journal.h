@@ -5,6 +5,7 @@
 
 struct ReplaceJournal {
     HANDLE file;
+    unsigned flushes; // flushes that reached the disk, so that a test can see when the records were made durable
 };
 
 // Creates the journal with its header, which goes to the disk with the first records. The folders end in a

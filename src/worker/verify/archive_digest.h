@@ -1,3 +1,4 @@
+// The downloaded archive's SHA-256 against the digest its update information promised.
 #pragma once
 #include "sha256.h"
 

@@ -126,6 +126,17 @@ TEST(Ed25519Verify, DamagedSignatureFails)
     }
 }
 
+TEST(Ed25519Verify, RThatDiffersOnlyInTheSignBitFails)
+{
+    // Signed with the secret key of RFC 8032 TEST 1 over the empty message, for its R with the sign bit
+    // flipped (byte 31: 55 becomes d5): S = r + h'a, with h' hashed over that flipped R, so that [S]B - [h']A
+    // is TEST 1's own R. The check point's encoding matches the signature's R in every bit but that one.
+    const Vector &vector = kVectors[0];
+    const Bytes signature = FromHex("e5564300c360ac729086e2cc806e828a84877f1eb8e5d974d873e065224901d5"
+                                    "4d27536f37fc798fd741154062d199da03708229fb17a42fb09e8040959f750f");
+    EXPECT_FALSE(Verify(signature, FromHex(vector.key), FromHex(vector.message)));
+}
+
 TEST(Ed25519Verify, UnreducedScalarFails)
 {
     // S + L satisfies the same equation, so only the check S < L refuses it.

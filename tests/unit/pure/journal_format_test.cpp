@@ -65,9 +65,22 @@ TEST(JournalFormat, HeaderAndRecords)
     ASSERT_TRUE(ReadJournalHeader(lines.data(), count, &header));
     EXPECT_TRUE(header.committed);
 
-    for (std::string bad : {std::string("KOVREL-JOURNAL 2\r\nA x\r\nB y\r\n"), std::string("KOVREL-JOURNAL 1\r\nA x\r\n"),
-                            std::string("KOVREL-JOURNAL 1\r\nB y\r\nA x\r\n"), std::string("KOVREL-JOURNAL 1\r\nA \r\nB y\r\n")}) {
-        count = SplitJournalLines(&bad[0], static_cast<unsigned>(bad.size()), lines.data(), 8);
-        EXPECT_FALSE(ReadJournalHeader(lines.data(), count, &header)) << bad;
+    // A row for each check of the header, so that leaving any one check out lets a row through.
+    struct {
+        const char *label;
+        std::string text;
+    } bad[] = {
+        {"another mark", "KOVREL-JOURNAL 2\r\nA x\r\nB y\r\n"},
+        {"no backup line", "KOVREL-JOURNAL 1\r\nA x\r\n"},
+        {"backup line first", "KOVREL-JOURNAL 1\r\nB y\r\nA x\r\n"},
+        {"another kind before the backup line", "KOVREL-JOURNAL 1\r\nX x\r\nB y\r\n"},
+        {"no blank after A", "KOVREL-JOURNAL 1\r\nAx\r\nB y\r\n"},
+        {"empty application folder", "KOVREL-JOURNAL 1\r\nA \r\nB y\r\n"},
+        {"another kind after the application line", "KOVREL-JOURNAL 1\r\nA x\r\nX y\r\n"},
+        {"empty backup folder", "KOVREL-JOURNAL 1\r\nA x\r\nB\r\n"},
+    };
+    for (auto &row : bad) {
+        count = SplitJournalLines(&row.text[0], static_cast<unsigned>(row.text.size()), lines.data(), 8);
+        EXPECT_FALSE(ReadJournalHeader(lines.data(), count, &header)) << row.label;
     }
 }

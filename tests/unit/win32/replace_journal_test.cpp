@@ -85,8 +85,9 @@ TEST_F(ReplaceJournalUndo, ATornLastLineWasNeverActedOn)
     ASSERT_TRUE(WriteTestFile(app + "a.txt", "new"));
     ASSERT_TRUE(WriteTestFile(backup + "a.txt", "old"));
     ASSERT_TRUE(WriteTestFile(app + "b.txt", "the original b"));
-    // The record for b.txt was cut mid-line: its change never started, so b.txt is left alone.
-    Journal("R a.txt\r\n", "C b.t");
+    // The record for b.txt was cut just before its line ending: its change never started, so b.txt, which
+    // undoing a created file would remove, is left alone.
+    Journal("R a.txt\r\n", "C b.txt");
     EXPECT_EQ(UNDO_COMPLETE, Undo());
     EXPECT_EQ("old", Read(app + "a.txt"));
     EXPECT_EQ("the original b", Read(app + "b.txt"));
@@ -148,6 +149,20 @@ TEST_F(ReplaceJournalUndo, WrittenJournalRoundTrips)
     ASSERT_TRUE(CommitJournal(&written, journal.c_str()));
     EXPECT_FALSE(Exists(journal)) << "a committed journal is gone";
     EXPECT_TRUE(Exists(app + "kept.txt"));
+}
+
+TEST_F(ReplaceJournalUndo, RecordsReachTheDiskBeforeTheFirstChange)
+{
+    ReplaceJournal written;
+    ASSERT_TRUE(BeginJournal(&written, journal.c_str(), app.c_str(), backup.c_str()));
+    EXPECT_EQ(0u, written.flushes) << "the header alone waits for the records";
+    const std::string records = "C a.txt\r\nR b.txt\r\n";
+    ASSERT_TRUE(WriteJournalRecords(&written, records.c_str(), static_cast<unsigned>(records.size())));
+    EXPECT_EQ(1u, written.flushes) << "header and records flushed together, before the first change";
+    ASSERT_TRUE(WriteJournalRecords(&written, "", 0));
+    EXPECT_EQ(2u, written.flushes) << "a replacement without records still flushes its header";
+    CloseJournal(&written);
+    EXPECT_EQ("KOVREL-JOURNAL 1\r\nA " + app + "\r\nB " + backup + "\r\n" + records, Read(journal));
 }
 
 } // namespace
