@@ -13,7 +13,7 @@ import pytest
 import sample_app
 from sample_app import SampleApp
 from sample_app import files_only, tree
-from test_update import CONFIRM_ABORT, KOVREL, MARKER_PROGRAM, confirm_close, publish
+from updates import CONFIRM_ABORT, KOVREL, MARKER_PROGRAM, confirm_close, publish
 
 SCREENSHOTS = harness.ROOT / "build" / "screenshots"
 DEFAULT_CAPTION = "Updating..."

@@ -10,7 +10,7 @@ import time
 import urllib.request
 
 import pytest
-from test_update import (MSG_OPEN_ARCHIVE, MSG_OPEN_INFO, MSG_UPDATED, RESULT_UPDATED, STATE_DONE, STATE_FAILED,
+from updates import (MSG_OPEN_ARCHIVE, MSG_OPEN_INFO, MSG_UPDATED, RESULT_UPDATED, STATE_DONE, STATE_FAILED,
                          app, assert_unchanged, assert_updated, confirm_close, publish, updater)  # noqa: F401
 
 INFO, ARCHIVE = "Kovrel.ini", "update.zip"

@@ -3,8 +3,8 @@ to go, ending with the outcome's message id, so that even a silent run leaves a 
 import harness
 import pytest
 import sample_app
-from test_update import MSG_OPEN_INFO, MSG_UPDATED, confirm_close, publish
-from test_update import app, updater  # noqa: F401 - fixtures shared with the update tests
+from updates import MSG_OPEN_INFO, MSG_UPDATED, confirm_close, publish
+from updates import app, updater  # noqa: F401 - fixtures shared with the update tests
 
 CAP = 64 * 1024
 

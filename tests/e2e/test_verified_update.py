@@ -2,7 +2,7 @@
 
 The publisher's keys are put into a copy of the built launcher with scripts/publish embed-key, and feeds are
 signed with scripts/publish --key, as an application developer does. The worker's update procedure runs
-in-process through run_update_driver.exe (see test_update.py), which reads the keys from that launcher copy.
+in-process through run_update_driver.exe (see updates.py), which reads the keys from that launcher copy.
 """
 import hashlib
 import os
@@ -14,10 +14,10 @@ from pathlib import Path
 import harness
 import pytest
 import sample_app
-from test_update import (KOVREL, MSG_DOWNLOAD_ARCHIVE, MSG_DOWNLOAD_INFO, MSG_OPEN_INFO, MSG_UPDATED,
+from updates import (KOVREL, MSG_DOWNLOAD_ARCHIVE, MSG_DOWNLOAD_INFO, MSG_OPEN_INFO, MSG_UPDATED,
                          RESULT_UPDATED, STATE_DONE, STATE_FAILED, assert_unchanged, assert_updated, confirm_close)
-from test_update import app, updater  # noqa: F401 - fixtures shared with the update tests
-from test_update import silent_arguments, update_with_abort_declined, wait_for_cleanup
+from updates import app, updater  # noqa: F401 - fixtures shared with the update tests
+from updates import silent_arguments, update_with_abort_declined, wait_for_cleanup
 
 PUBLISH = harness.ROOT / "scripts" / "publish"
 MSG_NOT_VERIFIED, MSG_DISK_SPACE = 30113, 30114

@@ -16,8 +16,8 @@ from sample_app import SampleApp, files_only, tree
 from test_dialog import (BUTTON_CLOSE, SKIN, assert_unchanged as dialog_unchanged, assert_updated as dialog_updated,
                          close_dialog, put_skin, screenshot, start_dialog, wait_for_button)
 from test_launcher import ALREADY_RUNNING, BAD_COMMAND_LINE, WORKER_INIT_FAILED
-from test_update import FILE_HOLDER, app, assert_updated, confirm_close, publish  # noqa: F401
-from test_update import silent_arguments, wait_for_cleanup
+from updates import FILE_HOLDER, app, assert_updated, confirm_close, publish  # noqa: F401
+from updates import silent_arguments, wait_for_cleanup
 from test_verified_update import keys, publish_tool, rewrite, signed_feed  # noqa: F401
 
 LAUNCHER = release32.LAUNCHER

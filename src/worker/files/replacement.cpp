@@ -52,7 +52,7 @@ ReplaceOutcome ReplaceApplication(const ReplaceJob &job, ReplaceReport *report)
         plan.Free();
         return ready;
     }
-    ReplaceJournal journal = {INVALID_HANDLE_VALUE};
+    ReplaceJournal journal = {INVALID_HANDLE_VALUE, 0};
     Counted counted = {&job, 0, plan.files};
     bool begun = !haveBackup || (BeginJournal(&journal, job.journalPath, job.applicationFolder, job.backupFolder) &&
                                  WriteJournalRecords(&journal, plan.records, plan.length));

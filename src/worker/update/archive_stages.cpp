@@ -55,6 +55,7 @@ static bool BeginArchive(void *context, const FetchResponse &response)
     if (ShouldStop(run.block))
         return false;
     EnterStage(run, STAGE_DOWNLOAD_ARCHIVE);
+    StartDownloadMeter(StageEntryOf(STAGE_DOWNLOAD_ARCHIVE).position, 26);
     return true;
 }
 
@@ -85,8 +86,7 @@ void FetchArchive(UpdateRun &run)
     }
     LogRun("archive %s", feed.archiveUrl);
     Sha256Init(&run.archiveHash);
-    DownloadSink sink = {&run, BeginArchive, WriteArchive, feed.haveSha256 ? HashArchive : 0,
-                         StartDownloadMeter(run, StageEntryOf(STAGE_DOWNLOAD_ARCHIVE).position, 26)};
+    DownloadSink sink = {&run, BeginArchive, WriteArchive, feed.haveSha256 ? HashArchive : 0, DownloadMeterOf(run)};
     FetchStart whole = {0, 0};
     FetchLimits limits = {feed.haveSize ? feed.size : ARCHIVE_LIMIT, feed.haveSize, ARCHIVE_BUFFER_CAP, false};
     FetchOutcome outcome = FetchUrl(&run.session, feed.archiveUrl, whole, limits, &sink, &run.block->state);

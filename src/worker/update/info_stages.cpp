@@ -61,6 +61,7 @@ static bool BeginInfo(void *context, const FetchResponse &)
     if (ShouldStop(run.block))
         return false;
     EnterStage(run, STAGE_DOWNLOAD_INFO);
+    StartDownloadMeter(StageEntryOf(STAGE_DOWNLOAD_INFO).position, 8);
     return true;
 }
 
@@ -78,7 +79,7 @@ static bool WriteInfo(void *context, const char *data, unsigned size)
 void FetchInfo(UpdateRun &run)
 {
     EnterStage(run, STAGE_OPEN_INFO);
-    DownloadSink sink = {&run, BeginInfo, WriteInfo, 0, StartDownloadMeter(run, StageEntryOf(STAGE_DOWNLOAD_INFO).position, 8)};
+    DownloadSink sink = {&run, BeginInfo, WriteInfo, 0, DownloadMeterOf(run)};
     FetchStart whole = {0, 0};
     FetchLimits limits = {INFO_FILE_LIMIT, false, INFO_BUFFER_CAP, true};
     FetchOutcome outcome = FetchUrl(&run.session, workerArgs.infoUrl, whole, limits, &sink, &run.block->state);

@@ -71,18 +71,23 @@ static void MeterReceived(DownloadMeter *meter, unsigned bytes)
     SendStatus(stage->block, STATUS_PROGRESS, position);
 }
 
-DownloadMeter *StartDownloadMeter(UpdateRun &run, short base, short span)
+DownloadMeter *DownloadMeterOf(UpdateRun &run)
 {
     if (run.silent)
         return 0;
+    stageMeter.span = 0;
     stageMeter.meter.received = MeterReceived;
-    stageMeter.meter.total = 0;
     stageMeter.block = run.block;
+    return &stageMeter.meter;
+}
+
+// The fetch has set the announced total by now; the notifications of the request's open are not counted.
+void StartDownloadMeter(short base, short span)
+{
     stageMeter.base = base;
     stageMeter.receivedSoFar = 0;
     stageMeter.reports.lastPosition = 0;
     stageMeter.span = span;
-    return &stageMeter.meter;
 }
 
 void StopDownloadMeter()

@@ -34,9 +34,10 @@ void FailWith(UpdateRun &run, unsigned short message);
 // Closes the file that a download writes, if one is open.
 void CloseDownloadFile(UpdateRun &run);
 
-// The progress of a download, from `base` over `span` positions; silent runs report none. It is switched off
-// again when the download ends.
-DownloadMeter *StartDownloadMeter(UpdateRun &run, short base, short span);
+// The progress of a download: the meter for its fetch (none in a silent run, which reports nothing), switched
+// on from `base` over `span` positions once its body begins, and off again when the download ends.
+DownloadMeter *DownloadMeterOf(UpdateRun &run);
+void StartDownloadMeter(short base, short span);
 void StopDownloadMeter();
 
 // Undoes a replacement that a crash interrupted; false, with the run failed, when it could not be undone whole.
