@@ -13,6 +13,7 @@ import pytest
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
 import harness  # noqa: E402
 import test_ca  # noqa: E402
+import wine_registry  # noqa: E402
 
 WINDOW_DRIVER = harness.DIST / "window_driver.exe"
 
@@ -236,11 +237,11 @@ def test_certificates(tmp_path_factory):
 def trusted_root(wine_env, test_certificates):
     """The trusted test authority in the prefix's root store for the session, and out of it afterwards."""
     der = test_certificates.trusted.ca_der
-    harness.trust_test_root(wine_env, der)
+    wine_registry.trust_test_root(wine_env, der)
     try:
         yield der
     finally:
-        harness.untrust_test_root(wine_env, der)
+        wine_registry.untrust_test_root(wine_env, der)
 
 
 @pytest.fixture(scope="session")

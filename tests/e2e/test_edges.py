@@ -6,6 +6,7 @@ import time
 import harness
 import pytest
 import sample_app
+import wine_registry
 from sample_app import files_only, tree
 from updates import (KOVREL, MSG_ABORTED, MSG_REPLACE, MSG_UPDATED, STATE_ABORTED, STATE_DONE, STATE_FAILED,
                      assert_unchanged, assert_updated, confirm_close, hold, journal, publish,
@@ -204,11 +205,11 @@ def test_full_drive_during_the_copy_leaves_the_old_version(small_drive, updater,
 def test_temp_path_too_long_for_the_folder_is_reported(wine_env, kovrel, served, app):
     """A TEMP whose path leaves no room for Kovrel's folder gets a message instead of a silent end."""
     names = ("TMP", "TEMP")
-    saved = {name: harness.read_environment_value(wine_env, name) for name in names}
+    saved = {name: wine_registry.read_environment_value(wine_env, name) for name in names}
     long_temp = "C:\\" + "\\".join(["t" * 60] * 4)  # 247 characters: "Kovrel\" and its work folder do not fit
     try:
         for name in names:
-            harness.write_environment_value(wine_env, name, ("REG_SZ", long_temp))
+            wine_registry.write_environment_value(wine_env, name, ("REG_SZ", long_temp))
         run = kovrel.start_launcher(KOVREL, silent_arguments(publish(served), app))
         box = kovrel.press("Kovrel", "OK")
         assert box.text().startswith("一時フォルダを削除できませんでした："), box.text()
@@ -216,5 +217,5 @@ def test_temp_path_too_long_for_the_folder_is_reported(wine_env, kovrel, served,
         assert served.requests() == [], "no worker ran"
     finally:
         for name in names:
-            harness.write_environment_value(wine_env, name, saved[name])
-    assert {name: harness.read_environment_value(wine_env, name) for name in names} == saved
+            wine_registry.write_environment_value(wine_env, name, saved[name])
+    assert {name: wine_registry.read_environment_value(wine_env, name) for name in names} == saved

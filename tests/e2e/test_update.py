@@ -10,6 +10,7 @@ import time
 import harness
 import pytest
 import sample_app
+import wine_registry
 from driver_output import RESULT_UP_TO_DATE, RESULT_UPDATED, STATE_ABORTED, STATE_DONE, STATE_FAILED
 from sample_app import SampleApp, files_only, tree
 from updates import (CONFIRM_CLOSE, KOVREL, MARKER_PROGRAM, MSG_ABORTED, MSG_DOWNLOAD_ARCHIVE, MSG_DOWNLOAD_INFO,
@@ -249,19 +250,19 @@ def test_restart_only_after_an_update(available, kovrel, kovrel_temp, served, ap
 def blank_temp(wine_env, kovrel):
     """TMP and TEMP of the prefix's user at C:\\a b; the earlier values are put back exactly afterwards."""
     names = ("TMP", "TEMP")
-    saved = {name: harness.read_environment_value(wine_env, name) for name in names}
+    saved = {name: wine_registry.read_environment_value(wine_env, name) for name in names}
     folder = harness.PREFIX / "drive_c" / "a b"
     folder.mkdir(exist_ok=True)
     try:
         for name in names:
-            harness.write_environment_value(wine_env, name, ("REG_EXPAND_SZ", "C:\\a b"))
+            wine_registry.write_environment_value(wine_env, name, ("REG_EXPAND_SZ", "C:\\a b"))
         yield folder / "Kovrel"
     finally:
         for name in names:
-            harness.write_environment_value(wine_env, name, saved[name])
+            wine_registry.write_environment_value(wine_env, name, saved[name])
         sample_app.make_writable(folder)
         shutil.rmtree(folder, ignore_errors=True)
-    assert {name: harness.read_environment_value(wine_env, name) for name in names} == saved
+    assert {name: wine_registry.read_environment_value(wine_env, name) for name in names} == saved
 
 
 def test_silent_update_with_a_blank_in_the_temp_path(blank_temp, kovrel, kovrel_temp, served, app):
