@@ -32,4 +32,4 @@ static UnpackResult UnpackByLibrary(const UnpackJob &job)
     return result;
 }
 
-const Unpacker archiverLibraryUnpacker = {"archiver library", HandlesByLibrary, UnpackByLibrary};
+const Unpacker archiverLibraryUnpacker = {HandlesByLibrary, UnpackByLibrary};

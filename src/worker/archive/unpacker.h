@@ -32,7 +32,6 @@ struct UnpackResult {
 };
 
 struct Unpacker {
-    const char *name;
     // True when it handles the archive, by its name.
     bool (*handles)(const char *archive);
     UnpackResult (*unpack)(const UnpackJob &job);

@@ -1,4 +1,5 @@
 #include "range_request.h"
+#include "download_progress.h"
 #include "../../common/text.h"
 
 static bool ValidatorIsOneLine(const char *validator)
@@ -16,15 +17,17 @@ bool ComposeRangeHeaders(unsigned long long offset, const char *validator, char 
     headers[0] = 0;
     if (offset == 0)
         return true;
-    char digits[24];
-    unsigned length = 0;
-    for (unsigned long long rest = offset; rest; rest /= 10)
-        digits[length++] = static_cast<char>('0' + rest % 10);
+    // Digits from the last one on; WideQuotient rather than the compiler's 64-bit division, which on 32-bit
+    // x86 is a runtime routine.
     char number[24];
-    for (unsigned i = 0; i < length; i++)
-        number[i] = digits[length - 1 - i];
-    number[length] = 0;
-    bool composed = AppendText(headers, capacity, "Range: bytes=") && AppendText(headers, capacity, number) &&
+    char *digit = number + sizeof number - 1;
+    *digit = 0;
+    for (unsigned long long rest = offset; rest;) {
+        unsigned long long quotient = WideQuotient(rest, 10);
+        *--digit = static_cast<char>('0' + static_cast<unsigned>(rest - quotient * 10));
+        rest = quotient;
+    }
+    bool composed = AppendText(headers, capacity, "Range: bytes=") && AppendText(headers, capacity, digit) &&
                     AppendText(headers, capacity, "-\r\n");
     if (composed && validator && validator[0])
         composed = ValidatorIsOneLine(validator) && AppendText(headers, capacity, "If-Range: ") &&

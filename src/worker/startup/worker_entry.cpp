@@ -29,7 +29,7 @@ static void StartCleanupLauncher()
 // Silent mode: the update runs on this thread without any window but the confirmation of its close.
 static int RunSilently()
 {
-    StatusBlock block = {0, STATE_RUNNING, 0, 0};
+    StatusBlock block = {0, STATE_RUNNING, 0, 0, 0};
     RunUpdate(&block);
     return block.result;
 }

@@ -44,12 +44,7 @@ static bool BeginArchive(void *context, const FetchResponse &response)
         FailWith(run, IDS_FAILED_DISK_SPACE);
         return false;
     }
-    run.file = CreateFileA(run.archive, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, 0);
-    if (run.file == INVALID_HANDLE_VALUE) {
-        Fail(run);
-        return false;
-    }
-    if (ShouldStop(run.block))
+    if (!CreateDownloadFile(run, run.archive) || ShouldStop(run.block))
         return false;
     EnterStage(run, STAGE_ALLOC_ARCHIVE_BUFFER);
     if (ShouldStop(run.block))
@@ -61,8 +56,7 @@ static bool BeginArchive(void *context, const FetchResponse &response)
 
 static bool WriteArchive(void *context, const char *data, unsigned size)
 {
-    DWORD done = 0;
-    return WriteFile(static_cast<UpdateRun *>(context)->file, data, size, &done, 0) && done == size;
+    return WriteDownloadFile(*static_cast<UpdateRun *>(context), data, size);
 }
 
 static void HashArchive(void *context, const char *data, unsigned size)
@@ -136,8 +130,7 @@ void Unpack(UpdateRun &run)
     if (result.outcome == UNPACK_CANCELLED) {
         run.block->state = STATE_ABORTED;
     } else if (result.outcome != UNPACK_DONE) {
-        LogRun("unpacking failed: %s, cause %d, code %d", unpacker ? unpacker->name : "no unpacker", result.cause,
-               result.code);
+        LogRun("unpacking failed: cause %d, code %d", result.cause, result.code);
         if (!ShouldStop(run.block))
             Fail(run);
     } else if (CountFiles(run.folders.unpacked) == 0) {

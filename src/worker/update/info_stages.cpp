@@ -53,12 +53,7 @@ static bool BeginInfo(void *context, const FetchResponse &)
     if (ShouldStop(run.block) || !PrepareWorkFolder(run) || ShouldStop(run.block))
         return false;
     EnterStage(run, STAGE_CREATE_INFO_FILE);
-    run.file = CreateFileA(run.folders.infoFile, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, 0);
-    if (run.file == INVALID_HANDLE_VALUE) {
-        Fail(run);
-        return false;
-    }
-    if (ShouldStop(run.block))
+    if (!CreateDownloadFile(run, run.folders.infoFile) || ShouldStop(run.block))
         return false;
     EnterStage(run, STAGE_DOWNLOAD_INFO);
     StartDownloadMeter(StageEntryOf(STAGE_DOWNLOAD_INFO).position, 8);
@@ -68,8 +63,7 @@ static bool BeginInfo(void *context, const FetchResponse &)
 static bool WriteInfo(void *context, const char *data, unsigned size)
 {
     UpdateRun &run = *static_cast<UpdateRun *>(context);
-    DWORD done = 0;
-    if (size > INFO_FILE_LIMIT - run.infoLength || !WriteFile(run.file, data, size, &done, 0) || done != size)
+    if (size > INFO_FILE_LIMIT - run.infoLength || !WriteDownloadFile(run, data, size))
         return false;
     CopyBytes(run.info + run.infoLength, data, size);
     run.infoLength += size;

@@ -31,6 +31,20 @@ void FailWith(UpdateRun &run, unsigned short message)
     run.block->failureMessage = message;
 }
 
+bool CreateDownloadFile(UpdateRun &run, const char *path)
+{
+    run.file = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, 0);
+    if (run.file == INVALID_HANDLE_VALUE)
+        Fail(run);
+    return run.file != INVALID_HANDLE_VALUE;
+}
+
+bool WriteDownloadFile(UpdateRun &run, const char *data, unsigned size)
+{
+    DWORD done = 0;
+    return WriteFile(run.file, data, size, &done, 0) && done == size;
+}
+
 void CloseDownloadFile(UpdateRun &run)
 {
     if (run.file != INVALID_HANDLE_VALUE)

@@ -31,7 +31,9 @@ void EnterStage(UpdateRun &run, UpdateStage stage);
 void Fail(UpdateRun &run);
 void FailWith(UpdateRun &run, unsigned short message);
 
-// Closes the file that a download writes, if one is open.
+// The hidden file that a download writes: created (replacing any), written, closed. Creating fails the run.
+bool CreateDownloadFile(UpdateRun &run, const char *path);
+bool WriteDownloadFile(UpdateRun &run, const char *data, unsigned size);
 void CloseDownloadFile(UpdateRun &run);
 
 // The progress of a download: the meter for its fetch (none in a silent run, which reports nothing), switched
