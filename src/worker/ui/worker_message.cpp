@@ -3,6 +3,7 @@
 #include "../run/module_instance.h"
 #include "../run/worker_settings.h"
 #include "../run/worker_resources.h"
+#include "../../common/formatted_message.h"
 #include "../../common/resource_message.h"
 
 int ShowResourceMessage(HWND owner, UINT textId, UINT captionId, UINT style, bool quietCapable)
@@ -10,6 +11,12 @@ int ShowResourceMessage(HWND owner, UINT textId, UINT captionId, UINT style, boo
     if (quietCapable && (workerSettings.options & OPT_SILENT))
         return IDOK;
     return ShowModuleMessage(moduleInstance, owner, textId, IDS_WORKER_ERROR, captionId, style);
+}
+
+bool AskToCloseFile(HWND owner, const char *blocked)
+{
+    return ShowFormattedMessage(moduleInstance, owner, IDS_FILE_IN_USE, IDS_WORKER_CAPTION, blocked,
+                                MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
 }
 
 bool ConfirmAbort(StatusBlock *block)

@@ -2,12 +2,10 @@
 #include "update_run.h"
 #include "../download/download_progress.h"
 #include "../files/replacement.h"
-#include "../run/module_instance.h"
 #include "../run/run_log.h"
 #include "../run/worker_resources.h"
 #include "../run/worker_settings.h"
 #include "../ui/worker_message.h"
-#include "../../common/formatted_message.h"
 
 // How long a silent run waits for the application's files to be free before it gives up.
 static const DWORD IN_USE_WAIT_MS = 30000;
@@ -60,10 +58,7 @@ static InUseAnswer AskAboutFileInUse(void *context, const char *blocked)
         Sleep(IN_USE_POLL_MS);
         return IN_USE_CHECK_AGAIN;
     }
-    return ShowFormattedMessage(moduleInstance, wait.run->block->dialogWindow, IDS_FILE_IN_USE, IDS_WORKER_CAPTION,
-                                blocked, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK
-               ? IN_USE_CHECK_AGAIN
-               : IN_USE_ABORT;
+    return AskToCloseFile(wait.run->block->dialogWindow, blocked) ? IN_USE_CHECK_AGAIN : IN_USE_ABORT;
 }
 
 // The bar moves from the stage's position in proportion to the files placed; only a change of position goes to
