@@ -61,3 +61,15 @@ int HexDigitValue(char c)
         return c - 'A' + 10;
     return -1;
 }
+
+bool DecodeHex(const char *text, unsigned count, unsigned char *bytes)
+{
+    for (unsigned i = 0; i < count; i++) {
+        int high = HexDigitValue(text[2 * i]);
+        int low = high < 0 ? -1 : HexDigitValue(text[2 * i + 1]);
+        if (low < 0)
+            return false;
+        bytes[i] = static_cast<unsigned char>(high << 4 | low);
+    }
+    return true;
+}

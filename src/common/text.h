@@ -13,3 +13,7 @@ bool AppendText(char *buffer, unsigned capacity, const char *text);
 
 // The value of a hexadecimal digit of either case, or -1 for any other character.
 int HexDigitValue(char c);
+
+// Decodes exactly `count` bytes from 2 * count hex digits of either case. False on any other character, which
+// ends the reading there: a zero byte is never read past.
+bool DecodeHex(const char *text, unsigned count, unsigned char *bytes);

@@ -20,14 +20,5 @@ bool ParseArchiveSize(const char *text, unsigned long long *size)
 
 bool ParseSha256Text(const char *text, unsigned char digest[32])
 {
-    if (TextLength(text) != 64)
-        return false;
-    for (unsigned i = 0; i < 32; i++) {
-        int high = HexDigitValue(text[2 * i]);
-        int low = high < 0 ? -1 : HexDigitValue(text[2 * i + 1]);
-        if (low < 0)
-            return false;
-        digest[i] = static_cast<unsigned char>(high << 4 | low);
-    }
-    return true;
+    return TextLength(text) == 64 && DecodeHex(text, 32, digest);
 }

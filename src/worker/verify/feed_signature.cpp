@@ -6,18 +6,6 @@
 static const char SIGNATURE_MARK[] = ";ed25519=";
 static const unsigned MARK_LENGTH = sizeof SIGNATURE_MARK - 1;
 
-bool DecodeHex(const char *text, unsigned count, unsigned char *bytes)
-{
-    for (unsigned i = 0; i < count; i++) {
-        int high = HexDigitValue(text[2 * i]);
-        int low = high < 0 ? -1 : HexDigitValue(text[2 * i + 1]);
-        if (low < 0)
-            return false;
-        bytes[i] = static_cast<unsigned char>(high << 4 | low);
-    }
-    return true;
-}
-
 bool SplitSignedFile(const unsigned char *file, unsigned length, unsigned char signature[SIGNATURE_BYTES],
                      unsigned *bodyOffset)
 {

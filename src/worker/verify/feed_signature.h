@@ -10,9 +10,6 @@ const unsigned SIGNATURE_BYTES = 64;
 // The largest information file that is downloaded and verified.
 const unsigned INFO_FILE_LIMIT = 64 * 1024;
 
-// Decodes exactly `count` bytes from 2 * count hex digits of either case. False on any other character.
-bool DecodeHex(const char *text, unsigned count, unsigned char *bytes);
-
 // Finds the signature line at the start of the file: the signature and where the signed body begins.
 // False when the file does not start with a well-formed signature line.
 bool SplitSignedFile(const unsigned char *file, unsigned length, unsigned char signature[SIGNATURE_BYTES],

@@ -2,6 +2,7 @@
 // platform.
 #include <gtest/gtest.h>
 #include <string>
+#include "../../../src/common/text.h"
 #include "../../../src/worker/verify/feed_signature.h"
 #include "../../../src/worker/verify/publisher_keys.h"
 
