@@ -1,5 +1,6 @@
 // The archive's name comes from the network, so it is checked before a path is built from it.
 #include "archive_name.h"
+#include "entry_name.h"
 #include "../../common/multibyte_path.h"
 #include "../../common/text.h"
 
@@ -18,32 +19,6 @@ bool ArchiveFileName(const char *url, char *name, unsigned capacity)
     path[end] = 0;
     const char *separator = FindLastSeparator(path);
     return CopyText(name, capacity, separator ? separator + 1 : path);
-}
-
-static char Upper(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
-}
-
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices, with or without an extension.
-static bool IsDeviceName(const char *name)
-{
-    char base[5] = {0};
-    unsigned length = 0;
-    while (name[length] && name[length] != '.' && length < 5) {
-        base[length] = Upper(name[length]);
-        length++;
-    }
-    if (name[length] && name[length] != '.')
-        return false;
-    if (length == 3)
-        return TextEquals(base, "CON") || TextEquals(base, "PRN") || TextEquals(base, "AUX") ||
-               TextEquals(base, "NUL");
-    if (length == 4 && base[3] >= '1' && base[3] <= '9') {
-        base[3] = 0;
-        return TextEquals(base, "COM") || TextEquals(base, "LPT");
-    }
-    return false;
 }
 
 bool IsPlainFileName(const char *name)
@@ -65,5 +40,5 @@ bool IsPlainFileName(const char *name)
         last = static_cast<char>(c);
         i++;
     }
-    return last != '.' && last != ' ' && !IsDeviceName(name);
+    return last != '.' && last != ' ' && !IsDeviceName(name, length);
 }

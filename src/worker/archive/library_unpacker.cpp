@@ -3,6 +3,17 @@
 #include "unpacker.h"
 #include "archiver_binding.h"
 #include "archiver_kind.h"
+#include "../../common/multibyte_path.h"
+#include "../run/run_log.h"
+
+// Names the library that is missing, and the extension that needed it, in the run log.
+static void LogMissingLibrary(const char *archive, int kind)
+{
+    const char *extension = FindCharMultibyte(archive, '.');
+    for (const char *next = extension; next; next = FindCharMultibyte(next + 1, '.'))
+        extension = next;
+    LogRun("no archiver library %s for %s", ArchiverLibraryOf(kind).fileName, extension ? extension : archive);
+}
 
 static bool HandlesByLibrary(const char *archive)
 {
@@ -15,8 +26,11 @@ static UnpackResult UnpackByLibrary(const UnpackJob &job)
     ArchiverBinding binding;
     binding.Reset();
     if (!binding.SelectByExtension(job.archive)) {
-        if (!HandlesByLibrary(job.archive))
+        int kind = job.archive ? FindArchiverKind(job.archive) : ARCHIVER_NONE;
+        if (kind == ARCHIVER_NONE)
             result.cause = UNPACK_CAUSE_UNKNOWN_KIND;
+        else
+            LogMissingLibrary(job.archive, kind);
         return result;
     }
     // A stop while the library is busy ends the run as failed, without a question.

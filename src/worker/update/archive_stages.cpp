@@ -111,6 +111,26 @@ static bool TakeApplicationPermissions(UpdateRun &run)
     return taken;
 }
 
+// The bar moves through the unpacking stage as the unpacker reads the archive.
+struct UnpackMeter {
+    StatusBlock *block;
+    int lastPosition;
+};
+
+static void TellUnpackProgress(void *context, unsigned done, unsigned total)
+{
+    UnpackMeter &meter = *static_cast<UnpackMeter *>(context);
+    if (total == 0)
+        return;
+    int base = StageEntryOf(STAGE_EXTRACT).position;
+    int span = StageEntryOf(STAGE_CONFIRM_CLOSE).position - base;
+    int position = base + MulDiv(static_cast<int>(done), span, static_cast<int>(total));
+    if (position > meter.lastPosition && position < base + span) {
+        meter.lastPosition = position;
+        SendStatus(meter.block, STATUS_PROGRESS, position);
+    }
+}
+
 void Unpack(UpdateRun &run)
 {
     EnterStage(run, STAGE_EXTRACT);
@@ -121,7 +141,9 @@ void Unpack(UpdateRun &run)
         const char *unpacked = run.folders.unpacked;
         if (PathExists(unpacked, false) || CreateDirectoryA(unpacked, 0)) {
             run.moveFiles = TakeApplicationPermissions(run);
-            UnpackJob job = {run.archive, unpacked, run.block->dialogWindow, run.silent, &run.block->state};
+            UnpackMeter meter = {run.block, StageEntryOf(STAGE_EXTRACT).position};
+            UnpackJob job = {run.archive, unpacked, run.block->dialogWindow, run.silent, &run.block->state,
+                             run.silent ? 0 : TellUnpackProgress, &meter};
             result = unpacker->unpack(job);
         } else {
             result.cause = UNPACK_CAUSE_NONE;
