@@ -7,10 +7,17 @@
 
 bool RefuseArchive(BuiltinSession &session, const char *what, const char *name)
 {
-    if (name)
-        LogRun("%s: %s", what, name);
-    else
+    if (name) {
+        // Checked names carry '\' between components; the log shows them with '/', as archives name them.
+        char shown[RELATIVE_NAME_BYTES];
+        unsigned i = 0;
+        for (; name[i] && i < sizeof shown - 1; i++)
+            shown[i] = name[i] == '\\' ? '/' : name[i];
+        shown[i] = 0;
+        LogRun("%s: %s", what, shown);
+    } else {
         LogRun("%s", what);
+    }
     session.result.cause = UNPACK_CAUSE_REFUSED;
     return false;
 }
@@ -46,7 +53,8 @@ EntryNameVerdict AcceptEntryName(BuiltinSession &session, const char *name, unsi
         for (unsigned i = 0; i < shownLength; i++)
             shown[i] = name[i] ? name[i] : '?';
         shown[shownLength] = 0;
-        RefuseArchive(session, "entry name refused", shown);
+        LogRun("entry name refused: %s", shown);
+        session.result.cause = UNPACK_CAUSE_REFUSED;
     }
     return verdict;
 }

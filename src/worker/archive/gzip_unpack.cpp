@@ -33,7 +33,7 @@ bool UnpackGzip(BuiltinSession &session)
     if (verdict == ENTRY_NAME_REFUSED)
         return false;
     if (verdict == ENTRY_NAME_ROOT || folder)
-        return RefuseArchive(session, "entry name refused", name);
+        return RefuseArchive(session, "no file name for the gzip data", 0);
     unsigned long declared = 0;
     if (!DeclaredLength(session, &declared) || !RoomForEntries(session, declared) ||
         !CreateFileEntry(session, relative, declared, false))

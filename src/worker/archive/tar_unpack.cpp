@@ -200,6 +200,19 @@ static bool TakeEntry(TarSource &source, const TarHeader &header, const PendingN
     return CreateFileEntry(session, relative, size, false) && CopyData(source, size, relative);
 }
 
+// A link is refused under its checked name; a name that fails the check is refused for that.
+static bool RefuseLink(BuiltinSession &session, const TarHeader &header, const PendingName &pending)
+{
+    const char *name = pending.have ? pending.name : header.name;
+    unsigned length = pending.have ? pending.length : header.nameLength;
+    char relative[RELATIVE_NAME_BYTES];
+    bool folder = false;
+    unsigned codePage = pending.have ? pending.codePage : NameCodePage(name, length);
+    if (AcceptEntryName(session, name, length, codePage, relative, &folder) == ENTRY_NAME_REFUSED)
+        return false;
+    return RefuseArchive(session, "link or device entry", relative);
+}
+
 // Walks the archive from its start to its end block.
 static bool WalkTar(TarSource &source, bool write, unsigned long long *total)
 {
@@ -226,7 +239,7 @@ static bool WalkTar(TarSource &source, bool write, unsigned long long *total)
                 return false;
             continue;
         case TAR_LINK_OR_DEVICE:
-            return RefuseArchive(session, "link or device entry", pending.have ? pending.name : header.name);
+            return RefuseLink(session, header, pending);
         case TAR_UNSUPPORTED:
             LogRun("tar entry type %u not supported: %s", static_cast<unsigned char>(header.type), header.name);
             session.result.cause = UNPACK_CAUSE_REFUSED;
