@@ -29,7 +29,7 @@ bool IsDeviceName(const char *component, unsigned length)
         if (SameUpper(component, base, device))
             return true;
     }
-    return base == 4 && component[3] >= '0' && component[3] <= '9' &&
+    return base == 4 && component[3] >= '1' && component[3] <= '9' &&
            (SameUpper(component, 3, "COM") || SameUpper(component, 3, "LPT"));
 }
 

@@ -16,5 +16,5 @@ enum EntryNameVerdict {
 EntryNameVerdict CheckEntryName(const char *name, unsigned length, char *relative, unsigned capacity, bool *folder);
 
 // True when a name component of `length` bytes (up to its first '.', blanks after it ignored) is one that
-// Windows keeps for a device: CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$.
+// Windows keeps for a device: CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$.
 bool IsDeviceName(const char *component, unsigned length);
