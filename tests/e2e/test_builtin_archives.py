@@ -274,3 +274,16 @@ def test_a_stop_ends_the_unpacking_within_a_second(wine_env, tmp_path):
     stopped = [int(line.split()[2]) for line in lines if line.startswith("stopped after")]
     assert stopped and stopped[0] < 1000, lines
     assert len(tree(tmp_path / "out")) < len(big)
+
+
+def test_a_missing_library_is_named(wine_env, tmp_path):
+    library = harness.PREFIX / "drive_c" / "windows" / "system32" / "Unlha32.dll"
+    aside = tmp_path / "Unlha32.dll"
+    shutil.move(library, aside)
+    try:
+        (tmp_path / "update.lzh").write_bytes(python_zip({"a.txt": b"a"}))
+        outcomes, logged, _ = run_driver(wine_env, [(tmp_path / "update.lzh", tmp_path / "out")])
+    finally:
+        shutil.move(aside, library)
+    assert outcomes[0][0] == FAILED
+    assert logged["update.lzh"] == ["no archiver library Unlha32.dll for .lzh"]

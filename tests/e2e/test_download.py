@@ -62,6 +62,10 @@ def test_the_bar_follows_a_download_read_by_read(updater, served, app, kovrel):
     # Each report is a new position; the first bytes move the bar, the last bring it to the span's end.
     assert moves == sorted(set(moves)), moves
     assert moves[0] == 39 and moves[-1] == 64 and len(moves) >= 8, moves
+    # The unpacking moves it on through its own stage (66 to 70) as the archive is read.
+    progress = outcome.progress()
+    unpacking = [position for position in progress[progress.index(66):] if 66 < position < 70]
+    assert unpacking == [67, 68, 69], progress
 
 
 def test_a_slow_link_is_not_a_stalled_one(updater, served, app, kovrel):

@@ -2,7 +2,8 @@
 on qemu-i386 here (scripts/setup). The 64-bit tools of the tests drive it through the same wineserver.
 
 Emulation is not Windows: these tests show that the 32-bit build behaves as the 64-bit one that the rest of
-the suite examines in depth: its boxes, a whole update of either archive kind, its dialog drawn pixel for
+the suite examines in depth: its boxes, whole updates unpacked by the worker itself with no archiver
+library installed and by a library, its dialog drawn pixel for
 pixel as the 64-bit one draws it, a restore after a locked file, and a signed update beside a refused one.
 """
 import shutil
@@ -63,9 +64,22 @@ def test_embedded_32_bit_worker_runs_from_temp_and_is_cleaned_up(kovrel, kovrel_
 
 # --- whole updates --------------------------------------------------------------------------------------
 
-@pytest.mark.parametrize("kind", ["zip", "tar.gz"])
-def test_silent_update_through_the_32_bit_launcher(kind, kovrel, kovrel_temp, served, app):
-    archive = "update." + kind
+@pytest.fixture
+def no_archivers(release_prefix):
+    """SysWOW64 without any archiver library, as on a stock Windows; they are put back afterwards."""
+    system = release_prefix / "drive_c" / "windows" / "syswow64"
+    for name in release32.ARCHIVER_NAMES:
+        (system / name).unlink(missing_ok=True)
+    yield
+    release32.install_standin_archivers(release_prefix)
+
+
+# zip and tar.gz are unpacked by the worker itself; .lzh still goes to its library (the stand-in reads a zip).
+@pytest.mark.parametrize("extension, kind", [("zip", "zip"), ("tar.gz", "tar.gz"), ("lzh", "zip")])
+def test_silent_update_through_the_32_bit_launcher(extension, kind, request, kovrel, kovrel_temp, served, app):
+    if extension != "lzh":
+        request.getfixturevalue("no_archivers")
+    archive = "update." + extension
     run = kovrel.start_launcher(LAUNCHER, silent_arguments(publish(served, archive, kind=kind), app))
     confirm_close(kovrel)
     assert run.exit_code(timeout=120) == 0
