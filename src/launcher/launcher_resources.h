@@ -7,7 +7,8 @@
 #define IDS_LAUNCHER_TEMP_FOLDER_FAILED 30003
 #define IDS_LAUNCHER_CAPTION 30050
 
-// The embedded worker: type "RT_BINARY" (a name, not the integer type), identifier 101, Japanese.
+// The embedded worker: type "RT_BINARY" (a name, not the integer type), identifier 101, Japanese, packed as
+// packed_worker.h describes.
 #define EMBEDDED_WORKER_ID 101
 #define EMBEDDED_WORKER_TYPE "RT_BINARY"
 

@@ -9,6 +9,7 @@
 #include <shellapi.h>
 #include "launcher_command_line.h"
 #include "launcher_resources.h"
+#include "packed_worker.h"
 #include "../common/formatted_message.h"
 #include "../common/path_exists.h"
 #include "../common/text.h"
@@ -53,18 +54,8 @@ bool ExtractWorker(HMODULE module, const char *destination)
     HGLOBAL loaded = LoadResource(module, resource);
     if (!loaded)
         return false;
-    bool written = false;
-    const void *bytes = LockResource(loaded);
-    DWORD size = SizeofResource(module, resource);
-    if (bytes) {
-        HANDLE file = CreateFileA(destination, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD done = 0;
-            // A short write would leave a truncated program behind; it counts as a failure.
-            written = WriteFile(file, bytes, size, &done, 0) && done == size;
-            CloseHandle(file);
-        }
-    }
+    const void *packed = LockResource(loaded);
+    bool written = packed && WritePackedWorker(packed, SizeofResource(module, resource), destination);
     FreeResource(loaded);
     return written;
 }

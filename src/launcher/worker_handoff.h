@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-// Writes the embedded worker of `module` to `destination`; true when the whole worker was written.
+// Unpacks the embedded worker of `module` into `destination`; true when the whole worker was written.
 bool ExtractWorker(HMODULE module, const char *destination);
 
 // Normal mode: empties and recreates the temporary folder, writes the worker of `module` there and starts it

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include "test_folder.h"
 #include "test_resources.h"
+#include "../../../src/launcher/packed_worker.h"
 #include "../../../src/launcher/worker_handoff.h"
 
 static std::string KovrelTempFolder()
@@ -18,7 +19,7 @@ TEST(WorkerHandoff, TempFolderIsKovrelUnderTheTempPath)
     EXPECT_EQ(std::string(temp) + "Kovrel\\", KovrelTempFolder());
 }
 
-TEST(ExtractWorker, WritesTheResourceByteForByte)
+TEST(ExtractWorker, WritesTheUnpackedResource)
 {
     TestFolder folder;
     std::string target = folder / "Kovrelw.exe";
@@ -37,6 +38,64 @@ TEST(ExtractWorker, Failures)
     EXPECT_FALSE(ExtractWorker(GetModuleHandleA("kernel32.dll"), target.c_str())) << "module without the worker";
     EXPECT_FALSE(Exists(target));
     EXPECT_FALSE(ExtractWorker(GetModuleHandleA(0), (folder / "missing\\Kovrelw.exe").c_str()));
+}
+
+// A resource of the test program (support/packed_fixtures.py) as bytes.
+static std::string Fixture(const char *name, const char *type)
+{
+    HRSRC found = FindResourceA(0, name, type);
+    const char *bytes = found ? static_cast<const char *>(LockResource(LoadResource(0, found))) : nullptr;
+    EXPECT_TRUE(bytes) << name << " " << type;
+    return bytes ? std::string(bytes, SizeofResource(0, found)) : std::string();
+}
+
+TEST(WritePackedWorker, NtdllUnpacksEveryAwkwardInputExactly)
+{
+    TestFolder folder;
+    for (const char *name : {"EMPTY", "ONE_BYTE", "ZEROS", "NOISE", "EXACT_CHUNKS", "PERIOD_37", "MIXED"}) {
+        std::string packed = Fixture(name, "PACKED"), target = folder / name, unpacked;
+        ASSERT_TRUE(WritePackedWorker(packed.data(), packed.size(), target.c_str())) << name;
+        ASSERT_TRUE(ReadTestFile(target, &unpacked)) << name;
+        EXPECT_TRUE(Fixture(name, "RAW") == unpacked) << name;
+    }
+}
+
+static void AddToRecordedSize(std::string &packed, int delta)
+{
+    DWORD size;
+    memcpy(&size, &packed[4], 4);
+    size += delta;
+    memcpy(&packed[4], &size, 4);
+}
+
+TEST(WritePackedWorker, DamageWritesNothing)
+{
+    struct Damage {
+        const char *label;
+        void (*apply)(std::string &packed);
+    };
+    // MIXED holds stored and compressed chunks.
+    const Damage damages[] = {
+        {"mark", [](std::string &p) { p[3] ^= 1; }},
+        {"recorded size one short", [](std::string &p) { AddToRecordedSize(p, -1); }},
+        {"recorded size one over", [](std::string &p) { AddToRecordedSize(p, 1); }},
+        {"recorded size beyond any worker", [](std::string &p) { AddToRecordedSize(p, 0x7FFFFFFF); }},
+        {"hash", [](std::string &p) { p[8] ^= 1; }},
+        {"stored chunk marked compressed", [](std::string &p) { p[13] ^= 0x80; }},
+        {"a byte of the last chunk", [](std::string &p) { p[p.size() - 9] ^= 0x20; }},
+        {"body cut short", [](std::string &p) { p.resize(p.size() - 300); }},
+        {"header alone", [](std::string &p) { p.resize(PACKED_WORKER_HEADER_SIZE); }},
+        {"shorter than a header", [](std::string &p) { p.resize(PACKED_WORKER_HEADER_SIZE - 1); }},
+    };
+    TestFolder folder;
+    std::string target = folder / "Kovrelw.exe";
+    for (const Damage &damage : damages) {
+        std::string packed = Fixture("MIXED", "PACKED");
+        damage.apply(packed);
+        EXPECT_FALSE(WritePackedWorker(packed.data(), packed.size(), target.c_str())) << damage.label;
+        EXPECT_FALSE(Exists(target)) << damage.label;
+        DeleteFileA(target.c_str());
+    }
 }
 
 TEST(RunNormalMode, MissingResourceRemovesTheFolderAgain)
