@@ -47,8 +47,9 @@ def test_release_sizes():
     worker = (RELEASE / "Kovrelw.exe").stat().st_size
     launcher = (RELEASE / "Kovrel.exe").stat().st_size
     print(f"32-bit worker {worker} bytes, 32-bit launcher {launcher} bytes")
-    # The worker carries its texts and dialog in Japanese and English (about 7 KiB of resources).
-    assert worker < 120 * 1024
+    # The worker carries its texts and dialog in Japanese and English (about 7 KiB of resources) and zlib's
+    # inflate (about 36 KiB).
+    assert worker < 128 * 1024
     # The release carries the signature verifier, the replacement journal and both languages, worker included
     # and packed.
     assert launcher <= 100 * 1024
