@@ -19,6 +19,10 @@ TEST(RemoveTree, RemovesNestedFoldersAndReadOnlyFiles)
     ASSERT_TRUE(WriteTestFile(root + ".x\\inside", "3"));
     ASSERT_TRUE(WriteTestFile(root + "a\\readonly.txt", "4"));
     ASSERT_TRUE(SetFileAttributesA((root + "a\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    // Names outside the ANSI code page, as an archive may unpack them.
+    ASSERT_TRUE(CreateDirectoryW(Below(root, "Ελληνικά").c_str(), 0));
+    for (const char *name : {"日本語.txt", "Ελληνικά\\αρχείο.txt", "😀 smile.txt"})
+        ASSERT_TRUE(WriteTestFile(Below(root, name), name)) << name;
 
     EXPECT_TRUE(RemoveTree(root.c_str(), true));
     EXPECT_FALSE(Exists(root));
