@@ -131,8 +131,8 @@ static bool LeadsElsewhere(const wchar_t *folderFinal, const wchar_t *path, cons
     wchar_t expected[FINAL_PATH_CHARS];
     if (!folderFinal[0] || !FinalPath(path, final, FINAL_PATH_CHARS))
         return false;
-    unsigned length = WideLength(folderFinal);
-    unsigned nameLength = WideLength(name);
+    unsigned length = lstrlenW(folderFinal);
+    unsigned nameLength = lstrlenW(name);
     bool separated = length && folderFinal[length - 1] == L'\\';
     if (length + nameLength + 2 > FINAL_PATH_CHARS)
         return true;
@@ -189,7 +189,7 @@ static bool RemoveWideTree(const wchar_t *folder, bool removeSelf)
     wchar_t self[WIDE_PATH_CHARS];
     if (!ComposeWidePath(self, folder, L""))
         return false;
-    unsigned length = WideLength(self);
+    unsigned length = lstrlenW(self);
     if (length && (self[length - 1] == L'\\' || self[length - 1] == L'/'))
         self[length - 1] = 0;
     if (IsLink(GetFileAttributesW(self)))

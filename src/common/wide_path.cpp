@@ -2,31 +2,27 @@
 #include <windows.h>
 #include "wide_path.h"
 
-// Vista's flag, which the headers offer only to programs that require Vista.
-#ifndef WC_ERR_INVALID_CHARS
-#define WC_ERR_INVALID_CHARS 0x80
-#endif
-
-bool WidenPath(wchar_t *buffer, const char *path, unsigned codePage)
+bool WidenPathFrom(unsigned codePage, wchar_t *buffer, const char *path)
 {
     return path && MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, path, -1, buffer, WIDE_PATH_CHARS) > 0;
 }
 
-bool PathToUtf8(char *buffer, unsigned capacity, const wchar_t *path)
+bool WidenPath(wchar_t *buffer, const char *path)
 {
-    int length = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path, -1, buffer, capacity, 0, 0);
-    // Systems before Vista know no such flag: there the conversion is taken as it comes.
-    if (length <= 0 && GetLastError() == ERROR_INVALID_FLAGS)
-        length = WideCharToMultiByte(CP_UTF8, 0, path, -1, buffer, capacity, 0, 0);
-    return length > 0;
+    return WidenPathFrom(CP_ACP, buffer, path);
 }
 
-unsigned WideLength(const wchar_t *text)
+bool PathToUtf8(char *buffer, unsigned capacity, const wchar_t *path)
 {
-    unsigned length = 0;
-    while (text[length])
-        length++;
-    return length;
+    // Half of a surrogate pair is looked for here: the conversion's own check needs Vista.
+    for (unsigned i = 0; path[i]; i++) {
+        unsigned unit = path[i];
+        if (unit >= 0xD800 && unit < 0xDC00 && path[i + 1] >= 0xDC00 && path[i + 1] < 0xE000)
+            i++;
+        else if (unit >= 0xD800 && unit < 0xE000)
+            return false;
+    }
+    return WideCharToMultiByte(CP_UTF8, 0, path, -1, buffer, capacity, 0, 0) > 0;
 }
 
 bool ComposeWidePath(wchar_t *buffer, const wchar_t *a, const wchar_t *b, const wchar_t *c)

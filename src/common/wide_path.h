@@ -5,9 +5,12 @@
 
 const unsigned WIDE_PATH_CHARS = 260;
 
-// buffer (WIDE_PATH_CHARS) = the path, in the code page given (0: ANSI), as UTF-16; false when it does not
-// fit or is not valid text of that code page.
-bool WidenPath(wchar_t *buffer, const char *path, unsigned codePage = 0);
+// buffer (WIDE_PATH_CHARS) = the path, in the code page given, as UTF-16; false when it does not fit or is not
+// valid text of that code page.
+bool WidenPathFrom(unsigned codePage, wchar_t *buffer, const char *path);
+
+// The same for a path in the ANSI code page.
+bool WidenPath(wchar_t *buffer, const char *path);
 
 // The wide path in UTF-8 in `buffer` (3 * WIDE_PATH_CHARS bytes hold any path); false when it does not fit or
 // holds half of a surrogate pair, which UTF-8 cannot carry.
@@ -16,8 +19,6 @@ bool PathToUtf8(char *buffer, unsigned capacity, const wchar_t *path);
 // buffer (WIDE_PATH_CHARS) = a + b + c, where a may be the buffer itself; false, with nothing promised of the
 // buffer beyond a, when it would not fit.
 bool ComposeWidePath(wchar_t *buffer, const wchar_t *a, const wchar_t *b, const wchar_t *c = L"");
-
-unsigned WideLength(const wchar_t *text);
 
 // True for the "." and ".." entries of a folder listing.
 bool IsWideDotEntry(const wchar_t *name);

@@ -101,8 +101,8 @@ ENGLISH_CONFIRM_CLOSE = ("The update is about to start.\nFirst close the applica
                          "then press the OK button.")
 # Names outside code page 1252, and the Greek and emoji ones outside code page 932 too.
 UNICODE_1_0 = {"日本語.txt": b"ja 1.0", "Ελληνικά/αρχείο.txt": b"el 1.0"}
-UNICODE_1_1 = {"日本語.txt": b"ja 1.1", "Ελληνικά/αρχείο.txt": b"el 1.1", "😀 smile.txt": b"smile 1.1",
-               "Ελληνικά/νέος φάκελος/ένα.txt": b"new folder 1.1"}
+UNICODE_1_1 = {"日本語.txt": b"ja 1.1", "Ελληνικά/αρχείο.txt": b"el 1.1",
+               "😀 smile.txt": b"smile 1.1", "Ελληνικά/νέος φάκελος/ένα.txt": b"new folder 1.1"}
 
 
 @pytest.mark.parametrize("locale,confirm,undone", [

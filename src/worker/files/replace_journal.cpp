@@ -46,10 +46,7 @@ static bool FormatFolderLine(char *line, char kind, const char *folder)
 // the records, before the first change, takes the header to the disk with them.
 bool BeginJournal(ReplaceJournal *journal, const char *path, const char *applicationFolder, const char *backupFolder)
 {
-    wchar_t widePath[MAX_PATH];
-    journal->file = WidenPath(widePath, path) ? CreateFileW(widePath, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
-                                                            FILE_ATTRIBUTE_NORMAL, 0)
-                                              : INVALID_HANDLE_VALUE;
+    journal->file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
     journal->flushes = 0;
     char line[JOURNAL_LINE_CAPACITY];
     bool begun = WriteAll(journal, JOURNAL_MARK, sizeof JOURNAL_MARK - 1) && WriteAll(journal, "\r\n", 2) &&
@@ -57,9 +54,9 @@ bool BeginJournal(ReplaceJournal *journal, const char *path, const char *applica
                  WriteAll(journal, line, TextLength(line)) &&
                  FormatFolderLine(line, JOURNAL_BACKUP_FOLDER, backupFolder) &&
                  WriteAll(journal, line, TextLength(line));
-    if (!begun && journal->file != INVALID_HANDLE_VALUE) {
+    if (!begun) {
         CloseJournal(journal);
-        DeleteFileW(widePath);
+        DeleteFileA(path);
     }
     return begun;
 }
@@ -131,7 +128,7 @@ static bool UndoRecord(const UndoRoots &roots, char kind, const char *text, unsi
     wchar_t relative[MAX_PATH];
     wchar_t target[MAX_PATH];
     wchar_t part[MAX_PATH];
-    if (!WidenPath(relative, text, roots.codePage) || !ComposeWidePath(target, roots.application, relative) ||
+    if (!WidenPathFrom(roots.codePage, relative, text) || !ComposeWidePath(target, roots.application, relative) ||
         !ComposeWidePath(part, roots.application, relative, PART_SUFFIX))
         return false;
     if (kind == JOURNAL_CREATED_FOLDER) {
@@ -171,8 +168,8 @@ UndoOutcome UndoJournal(const char *path, unsigned *restored)
     if (ReadJournalHeader(lines, count, &header) && !header.committed) {
         UndoRoots roots;
         roots.codePage = header.utf8 ? CP_UTF8 : CP_ACP;
-        bool rooted = WidenPath(roots.application, header.applicationFolder, roots.codePage) &&
-                      WidenPath(roots.backup, header.backupFolder, roots.codePage);
+        bool rooted = WidenPathFrom(roots.codePage, roots.application, header.applicationFolder) &&
+                      WidenPathFrom(roots.codePage, roots.backup, header.backupFolder);
         outcome = rooted ? UNDO_COMPLETE : UNDO_INCOMPLETE;
         for (unsigned i = count; rooted && i > header.firstRecord; i--) {
             char kind = 0;

@@ -24,6 +24,7 @@ static ReplaceOutcome WaitUntilReplaceable(const ReplaceJob &job, const Placemen
 {
     wchar_t blocked[MAX_PATH];
     // Named in the ANSI code page, as the question shows it: a character outside it shows as a question mark.
+    // Three bytes for each character hold the name in any code page.
     char shown[3 * MAX_PATH];
     for (;;) {
         ReplaceCheck check = CheckReplaceable(plan, blocked);
@@ -31,8 +32,7 @@ static ReplaceOutcome WaitUntilReplaceable(const ReplaceJob &job, const Placemen
             return REPLACE_DONE;
         if (check == REPLACE_NO_PERMISSION)
             return REPLACE_DENIED;
-        if (WideCharToMultiByte(CP_ACP, 0, blocked, -1, shown, sizeof shown, 0, 0) <= 0)
-            shown[0] = 0;
+        WideCharToMultiByte(CP_ACP, 0, blocked, -1, shown, sizeof shown, 0, 0);
         InUseAnswer answer = job.inUse(job.inUseContext, shown);
         if (answer == IN_USE_ABORT)
             return REPLACE_ABORTED;

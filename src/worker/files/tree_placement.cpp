@@ -24,18 +24,6 @@ static bool LookAt(const wchar_t *path, DWORD *attributes)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-// A folder path is looked at without a final separator, which would hide a file of the same name. `path` is
-// a MAX_PATH buffer.
-static bool LookAtFolder(wchar_t *path, const wchar_t *root, const wchar_t *relative, DWORD *attributes)
-{
-    if (!ComposeWidePath(path, root, relative))
-        return false;
-    unsigned length = WideLength(path);
-    if (length && path[length - 1] == L'\\')
-        path[length - 1] = 0;
-    return LookAt(path, attributes);
-}
-
 static bool AddRecord(PlacementPlan &plan, char kind, const wchar_t *relative)
 {
     char text[JOURNAL_LINE_CAPACITY];
@@ -70,7 +58,7 @@ static bool PlanFile(PlacementPlan &plan, const wchar_t *relative, const wchar_t
         (plan.backupRoot[0] && !ComposeWidePath(path, plan.backupRoot, relativeName, PART_SUFFIX)) ||
         !ComposeWidePath(path, plan.destinationRoot, relativeName, PART_SUFFIX))
         return false;
-    path[WideLength(path) - PART_SUFFIX_LENGTH] = 0;
+    path[lstrlenW(path) - PART_SUFFIX_LENGTH] = 0;
     DWORD attributes;
     if (!LookAt(path, &attributes))
         return false;
@@ -94,8 +82,10 @@ static bool PlanFolder(PlacementPlan &plan, wchar_t *relative)
 {
     wchar_t path[MAX_PATH];
     if (relative[0]) {
+        // Looked at without its final separator, which would hide a file of the same name.
         DWORD attributes;
-        if (!LookAtFolder(path, plan.destinationRoot, relative, &attributes) ||
+        if (!ComposeWidePath(path, plan.destinationRoot, relative) ||
+            (path[lstrlenW(path) - 1] = 0, !LookAt(path, &attributes)) ||
             (plan.backupRoot[0] && !ComposeWidePath(path, plan.backupRoot, relative)))
             return false;
         if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -111,7 +101,7 @@ static bool PlanFolder(PlacementPlan &plan, wchar_t *relative)
     HANDLE search = FindFirstFileW(path, &entry);
     if (search == INVALID_HANDLE_VALUE)
         return true;
-    unsigned relativeLength = WideLength(relative);
+    unsigned relativeLength = lstrlenW(relative);
     bool planned = true;
     do {
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -131,13 +121,14 @@ bool PlacementPlan::Make(const char *source, const char *destination, const char
     length = 0;
     capacity = 0;
     files = 0;
-    sourceRoot[0] = destinationRoot[0] = backupRoot[0] = 0;
-    bool rooted = source && source[0] && destination && destination[0] && WidenPath(sourceRoot, source) &&
-                  WidenPath(destinationRoot, destination) && (!backup || !backup[0] || WidenPath(backupRoot, backup));
+    backupRoot[0] = 0;
+    bool rooted = WidenPath(sourceRoot, source) && WidenPath(destinationRoot, destination) && sourceRoot[0] &&
+                  destinationRoot[0] && (!backup || WidenPath(backupRoot, backup));
     // Each look at a name that is not there costs a scan of its folder under Wine: with no backup folder
     // yet, no backup can be in the way, and none is looked for.
     DWORD attributes = INVALID_FILE_ATTRIBUTES;
-    backupRootExists = rooted && backupRoot[0] && (!LookAt(backupRoot, &attributes) || attributes != INVALID_FILE_ATTRIBUTES);
+    backupRootExists =
+        rooted && backupRoot[0] && (!LookAt(backupRoot, &attributes) || attributes != INVALID_FILE_ATTRIBUTES);
     wchar_t relative[MAX_PATH];
     relative[0] = 0;
     if (!rooted || !PlanFolder(*this, relative)) {
@@ -158,12 +149,11 @@ void PlacementPlan::Free()
 
 static bool EnsureFolder(const wchar_t *folder)
 {
-    if (CreateDirectoryW(folder, 0))
-        return true;
-    wchar_t path[MAX_PATH];
+    // With its final separator, the path of a file that stands there gives no attributes.
     DWORD attributes;
-    return GetLastError() == ERROR_ALREADY_EXISTS && LookAtFolder(path, folder, L"", &attributes) &&
-           attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return CreateDirectoryW(folder, 0) ||
+           (GetLastError() == ERROR_ALREADY_EXISTS &&
+            (attributes = GetFileAttributesW(folder)) != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
 }
 
 // Creates the folders of a relative file path below root, level by level. `made` (MAX_PATH characters) holds
@@ -174,7 +164,7 @@ static bool EnsureFoldersOf(const wchar_t *root, const wchar_t *relativeFile, wc
     for (unsigned i = 0; relativeFile[i]; i++)
         if (relativeFile[i] == L'\\')
             folderLength = i + 1;
-    bool same = WideLength(made) == folderLength;
+    bool same = static_cast<unsigned>(lstrlenW(made)) == folderLength;
     for (unsigned i = 0; same && i < folderLength; i++)
         same = made[i] == relativeFile[i];
     if (same)
@@ -182,7 +172,7 @@ static bool EnsureFoldersOf(const wchar_t *root, const wchar_t *relativeFile, wc
     wchar_t folder[MAX_PATH];
     if (!ComposeWidePath(folder, root, relativeFile))
         return false;
-    unsigned rootLength = WideLength(root);
+    unsigned rootLength = lstrlenW(root);
     for (unsigned i = 0; i < folderLength; i++) {
         if (relativeFile[i] != L'\\')
             continue;
@@ -212,7 +202,7 @@ bool PlacementPlan::NextRecord(unsigned *at, char *kind, wchar_t *relative) cons
     end = end < length && records[end] == '\r' ? end + 1 : end;
     *at = end < length && records[end] == '\n' ? end + 1 : end;
     const char *text = 0;
-    return ReadJournalRecord(line, kind, &text) && WidenPath(relative, text, CP_UTF8);
+    return ReadJournalRecord(line, kind, &text) && WidenPathFrom(CP_UTF8, relative, text);
 }
 
 bool PlacementPlan::Apply(bool moveFiles, PlacementProgress progress, void *context) const
@@ -266,7 +256,7 @@ static int CountFilesBelow(wchar_t *folder)
     HANDLE search = ComposeWidePath(pattern, folder, L"*") ? FindFirstFileW(pattern, &entry) : INVALID_HANDLE_VALUE;
     if (search == INVALID_HANDLE_VALUE)
         return 0;
-    unsigned folderLength = WideLength(folder);
+    unsigned folderLength = lstrlenW(folder);
     do {
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             count++;
