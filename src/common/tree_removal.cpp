@@ -13,30 +13,27 @@
 // the opened entry is not the final path of its folder followed by its name. It is left alone (the folder
 // then cannot be emptied, which the caller reports), never followed.
 //
-// An entry whose path is longer than 260 bytes (an archive may unpack such a path) is removed through the
-// wide "\\?\" form of its path, which has no such limit, so that no leftover stops later runs.
+// The walk uses the wide calls, so that names outside the ANSI code page (an archive may unpack any name) are
+// removed like the others. An entry whose path passes MAX_PATH characters is removed through the "\\?\"
+// form of its path, which has no such limit, so that no leftover stops later runs.
 #include <windows.h>
 #include "tree_removal.h"
-#include "multibyte_path.h"
-#include "text.h"
-#include "text_buffer.h"
 #include "heap.h"
-#include "path_compose.h"
 #include "retry_policy.h"
-
+#include "wide_path.h"
 
 static bool IsLink(DWORD attributes)
 {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-static bool DeleteFileWithRetries(const char *path, DWORD attributes)
+static bool DeleteFileWithRetries(const wchar_t *path, DWORD attributes)
 {
     // Only the read-only bit stops a deletion; a link is left as it is, since the call would reach its target.
     if ((attributes & FILE_ATTRIBUTE_READONLY) && !IsLink(attributes))
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
     for (int attempt = 0; attempt < RETRY_TRIES; attempt++) {
-        if (DeleteFileA(path))
+        if (DeleteFileW(path))
             return true;
         Sleep(RETRY_SLEEP_MS);
     }
@@ -83,7 +80,7 @@ static bool RemoveLongEntry(const wchar_t *path)
         FreeBytes(pattern);
         if (search != INVALID_HANDLE_VALUE) {
             do {
-                if (!lstrcmpW(entry.cFileName, L".") || !lstrcmpW(entry.cFileName, L".."))
+                if (IsWideDotEntry(entry.cFileName))
                     continue;
                 wchar_t *child = LongPath(path, entry.cFileName);
                 if (!child || !RemoveLongEntry(child))
@@ -96,45 +93,26 @@ static bool RemoveLongEntry(const wchar_t *path)
     return RemoveDirectoryW(path) && result;
 }
 
-// The entry `name` of `folder` (both in the ANSI code page), removed through its long path.
-static bool RemoveTooLongEntry(const char *folder, const char *name)
+// The entry `name` of `folder`, removed through its long path.
+static bool RemoveTooLongEntry(const wchar_t *folder, const wchar_t *name)
 {
-    int folderLength = MultiByteToWideChar(CP_ACP, 0, folder, -1, 0, 0);
-    int nameLength = MultiByteToWideChar(CP_ACP, 0, name, -1, 0, 0);
-    if (folderLength <= 0 || nameLength <= 0)
-        return false;
-    wchar_t *wideFolder = static_cast<wchar_t *>(AllocateBytes(folderLength * sizeof(wchar_t)));
-    wchar_t *wideName = static_cast<wchar_t *>(AllocateBytes(nameLength * sizeof(wchar_t)));
-    bool removed = false;
-    if (wideFolder && wideName && MultiByteToWideChar(CP_ACP, 0, folder, -1, wideFolder, folderLength) &&
-        MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, nameLength)) {
-        wchar_t *path = LongPath(wideFolder, wideName);
-        removed = path && RemoveLongEntry(path);
-        FreeBytes(path);
-    }
-    FreeBytes(wideFolder);
-    FreeBytes(wideName);
+    wchar_t *path = LongPath(folder, name);
+    bool removed = path && RemoveLongEntry(path);
+    FreeBytes(path);
     return removed;
 }
 
-// Composes folder + name (+ tail) into the working buffer; false when it would not fit.
-static bool ComposeEntryPath(TextBuffer &work, const char *folder, const char *name, const char *tail)
-{
-    return CopyText(work.text, work.capacity, folder) && AppendText(work.text, work.capacity, name) &&
-           AppendText(work.text, work.capacity, tail);
-}
-
-typedef DWORD(WINAPI *FinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
+typedef DWORD(WINAPI *FinalPathFunction)(HANDLE, LPWSTR, DWORD, DWORD);
 
 // The final path of a file or folder, as the platform resolves it; false when it cannot be had (the
 // function is missing on systems without file links, or the entry cannot be opened).
-static bool FinalPath(const char *path, char *buffer, DWORD size)
+static bool FinalPath(const wchar_t *path, wchar_t *buffer, DWORD size)
 {
     FinalPathFunction getFinalPath = reinterpret_cast<FinalPathFunction>(
-        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
     if (!getFinalPath)
         return false;
-    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, OPEN_EXISTING,
+    HANDLE handle = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, 0);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
@@ -143,75 +121,87 @@ static bool FinalPath(const char *path, char *buffer, DWORD size)
     return length > 0 && length < size;
 }
 
+// A final path holds a "\\?\" prefix before a path of up to MAX_PATH characters.
+static const unsigned FINAL_PATH_CHARS = 2 * WIDE_PATH_CHARS;
+
 // True when the file `name` of the folder resolves somewhere else than into the folder: a hidden file link.
-static bool LeadsElsewhere(const char *folderFinal, const char *path, const char *name)
+static bool LeadsElsewhere(const wchar_t *folderFinal, const wchar_t *path, const wchar_t *name)
 {
-    char final[2 * MAX_PATH];
-    char expected[2 * MAX_PATH];
-    if (!folderFinal[0] || !FinalPath(path, final, sizeof final))
+    wchar_t final[FINAL_PATH_CHARS];
+    wchar_t expected[FINAL_PATH_CHARS];
+    if (!folderFinal[0] || !FinalPath(path, final, FINAL_PATH_CHARS))
         return false;
-    unsigned length = TextLength(folderFinal);
-    return !(CopyText(expected, sizeof expected, folderFinal) &&
-             (length && folderFinal[length - 1] == '\\' ? true : AppendText(expected, sizeof expected, "\\")) &&
-             AppendText(expected, sizeof expected, name) && lstrcmpiA(expected, final) == 0);
+    unsigned length = lstrlenW(folderFinal);
+    unsigned nameLength = lstrlenW(name);
+    bool separated = length && folderFinal[length - 1] == L'\\';
+    if (length + nameLength + 2 > FINAL_PATH_CHARS)
+        return true;
+    lstrcpyW(expected, folderFinal);
+    if (!separated)
+        lstrcatW(expected, L"\\");
+    lstrcatW(expected, name);
+    return lstrcmpiW(expected, final) != 0;
 }
 
-static bool RemoveEntries(const char *folder, TextBuffer &work)
+static bool RemoveWideTree(const wchar_t *folder, bool removeSelf);
+
+static bool RemoveEntries(const wchar_t *folder)
 {
-    char folderFinal[2 * MAX_PATH];
-    if (!FinalPath(folder, folderFinal, sizeof folderFinal))
+    wchar_t folderFinal[FINAL_PATH_CHARS];
+    if (!FinalPath(folder, folderFinal, FINAL_PATH_CHARS))
         folderFinal[0] = 0;
-    if (!ComposeEntryPath(work, folder, "*.*", ""))
+    wchar_t path[WIDE_PATH_CHARS];
+    if (!ComposeWidePath(path, folder, L"*"))
         return false;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(work.text, &entry);
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(path, &entry);
     if (search == INVALID_HANDLE_VALUE)
         return true;
     bool result = true;
     do {
         bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (isFolder && IsDotEntry(entry.cFileName))
+        if (isFolder && IsWideDotEntry(entry.cFileName))
             continue;
         // The longest path composed for the entry: a folder's search pattern below it.
-        if (!ComposeEntryPath(work, folder, entry.cFileName, isFolder ? "\\*.*" : "")) {
+        if (!ComposeWidePath(path, folder, entry.cFileName, isFolder ? L"\\*" : L"")) {
             if (!RemoveTooLongEntry(folder, entry.cFileName))
                 result = false;
         } else if (isFolder && IsLink(entry.dwFileAttributes)) {
-            if (!ComposeEntryPath(work, folder, entry.cFileName, "") || !RemoveDirectoryA(work.text))
+            if (!ComposeWidePath(path, folder, entry.cFileName) || !RemoveDirectoryW(path))
                 result = false;
         } else if (isFolder) {
-            if (!ComposeEntryPath(work, folder, entry.cFileName, "\\") || !RemoveTree(work.text, true))
+            if (!ComposeWidePath(path, folder, entry.cFileName, L"\\") || !RemoveWideTree(path, true))
                 result = false;
         } else {
-            if (!ComposeEntryPath(work, folder, entry.cFileName, "") ||
-                LeadsElsewhere(folderFinal, work.text, entry.cFileName) ||
-                !DeleteFileWithRetries(work.text, entry.dwFileAttributes))
+            if (!ComposeWidePath(path, folder, entry.cFileName) || LeadsElsewhere(folderFinal, path, entry.cFileName) ||
+                !DeleteFileWithRetries(path, entry.dwFileAttributes))
                 result = false;
         }
-    } while (FindNextFileA(search, &entry));
+    } while (FindNextFileW(search, &entry));
     FindClose(search);
+    return result;
+}
+
+static bool RemoveWideTree(const wchar_t *folder, bool removeSelf)
+{
+    // The folder itself may be a link. The test looks at the path without its trailing separator: with the
+    // separator, the platform may answer for the link's target instead of the link.
+    wchar_t self[WIDE_PATH_CHARS];
+    if (!ComposeWidePath(self, folder, L""))
+        return false;
+    unsigned length = lstrlenW(self);
+    if (length && (self[length - 1] == L'\\' || self[length - 1] == L'/'))
+        self[length - 1] = 0;
+    if (IsLink(GetFileAttributesW(self)))
+        return removeSelf && RemoveDirectoryW(self);
+    bool result = RemoveEntries(folder);
+    if (removeSelf && !RemoveDirectoryW(folder))
+        return false;
     return result;
 }
 
 bool RemoveTree(const char *folder, bool removeSelf)
 {
-    // The folder itself may be a link. The test looks at the path without its trailing separator: with the
-    // separator, the platform may answer for the link's target instead of the link.
-    char self[MAX_PATH];
-    if (!folder || !CopyText(self, MAX_PATH, folder))
-        return false;
-    if (EndsWithSeparator(self))
-        self[TextLength(self) - 1] = 0;
-    if (IsLink(GetFileAttributesA(self)))
-        return removeSelf && RemoveDirectoryA(self);
-
-    TextBuffer work = {};
-    if (!work.Reserve(MAX_PATH))
-        return false;
-    bool result = RemoveEntries(folder, work);
-    work.Free();
-
-    if (removeSelf && !RemoveDirectoryA(folder))
-        return false;
-    return result;
+    wchar_t wide[WIDE_PATH_CHARS];
+    return WidenPath(wide, folder) && RemoveWideTree(wide, removeSelf);
 }

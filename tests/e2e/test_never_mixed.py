@@ -8,12 +8,14 @@ quite closed would. A second run, or the real launcher, must then put the applic
 import shutil
 import subprocess
 import time
+import zipfile
 
 import harness
 import pytest
 import sample_app
 from sample_app import files_only, tree
-from updates import (KOVREL, MSG_ABORTED, MSG_UPDATED, RESULT_UPDATED, STATE_ABORTED, STATE_DONE, STATE_FAILED, Updater,
+from updates import (CONFIRM_CLOSE, KOVREL, MSG_ABORTED, MSG_UPDATED, RESULT_UPDATED, STATE_ABORTED, STATE_DONE,
+                     STATE_FAILED, Updater,
                      assert_unchanged, assert_updated, confirm_close, folder_on_another_file_system,
                      hold, journal, publish, release, silent_arguments, wait_for_cleanup)
 from updates import app, updater  # noqa: F401 - fixtures shared with the update tests
@@ -92,6 +94,56 @@ def test_locked_late_in_the_copy_and_again_during_the_restore(updater, served, a
     assert journal(updater).exists(), "kept for the next start"
     # The locks ended with the driver: the next run undoes what was left, then updates.
     assert_undone_then_updated(updater, kovrel, app)
+
+
+ENGLISH_UNDONE = "The previous update was interrupted.\nThe application has been put back as it was before that update."
+ENGLISH_CONFIRM_CLOSE = ("The update is about to start.\nFirst close the application that is being updated,\n"
+                         "then press the OK button.")
+# Names outside code page 1252, and the Greek and emoji ones outside code page 932 too.
+UNICODE_1_0 = {"日本語.txt": b"ja 1.0", "Ελληνικά/αρχείο.txt": b"el 1.0"}
+UNICODE_1_1 = {"日本語.txt": b"ja 1.1", "Ελληνικά/αρχείο.txt": b"el 1.1",
+               "😀 smile.txt": b"smile 1.1", "Ελληνικά/νέος φάκελος/ένα.txt": b"new folder 1.1"}
+
+
+@pytest.mark.parametrize("locale,confirm,undone", [
+    pytest.param({}, CONFIRM_CLOSE, UNDONE, id="Japanese"),
+    pytest.param(harness.ENGLISH_LOCALE, ENGLISH_CONFIRM_CLOSE, ENGLISH_UNDONE, id="English"),
+])
+def test_names_outside_the_code_page_are_undone_after_a_kill(locale, confirm, undone, updater, served, app,
+                                                              kovrel):
+    """A zip from Python's zipfile (UTF-8 names) over an application that has such names already: the worker is
+    killed after its last file, before the commit; the next run undoes everything from the UTF-8 journal."""
+    for name, data in UNICODE_1_0.items():
+        (app.folder / name).parent.mkdir(parents=True, exist_ok=True)
+        (app.folder / name).write_bytes(data)
+    before = files_only(tree(app.folder))
+    files = dict(sample_app.ARCHIVE_1_1, **UNICODE_1_1)
+    with zipfile.ZipFile(served.folder / "unicode.zip", "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, data in files.items():
+            archive.writestr(name, data)
+    served.put("Kovrel.ini", sample_app.info_text(served.url("unicode.zip")))
+    info = served.url("Kovrel.ini")
+
+    run = updater.start(info, extra_env=dict(locale, KOVREL_DRIVER_HOLD_AFTER=str(len(files))))
+    assert kovrel.press("Kovrel", "OK", 60000).text() == confirm
+    wait_for(run, lambda output: output.holding)
+    kill(run)
+    assert files_only(tree(app.folder)) == dict(before, **files), "every file was placed"
+    written = journal(updater).read_bytes()
+    assert written.startswith(b"KOVREL-JOURNAL 2\r\n"), written[:40]
+    for name in UNICODE_1_1:
+        assert (" " + name.replace("/", "\\") + "\r\n").encode("utf-8") in written, name
+
+    run = updater.start(info, extra_env=locale)
+    assert kovrel.show("Kovrel", 60000).text() == undone
+    assert files_only(tree(app.folder)) == before
+    assert not (app.folder / "Ελληνικά" / "νέος φάκελος").exists()
+    kovrel.press("Kovrel", "OK")
+    assert kovrel.press("Kovrel", "OK", 60000).text() == confirm
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
+    assert_updated(app, UNICODE_1_1)
+    assert not journal(updater).exists()
 
 
 @pytest.fixture

@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "../../src/worker/run/worker_command_line.h"
@@ -140,37 +141,57 @@ static bool ReadFileBytes(const char *path, std::string &bytes)
     return true;
 }
 
-static std::string stallCopy;
-static BOOL(WINAPI *copyFile)(LPCSTR, LPCSTR, BOOL);
-// The import slot through which the worker's code calls CopyFileA.
-extern "C" BOOL(WINAPI *__imp_CopyFileA)(LPCSTR, LPCSTR, BOOL);
+static std::wstring stallCopy;
+static BOOL(WINAPI *copyFile)(LPCWSTR, LPCWSTR, BOOL);
+// The import slot through which the worker's code calls CopyFileW.
+extern "C" BOOL(WINAPI *__imp_CopyFileW)(LPCWSTR, LPCWSTR, BOOL);
 
-static BOOL WINAPI StallingCopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists)
+static std::string Utf8(const wchar_t *wide)
 {
-    if (std::strncmp(to, stallCopy.c_str(), stallCopy.size()) != 0)
+    int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, 0, 0, 0, 0);
+    std::string result(length > 0 ? length - 1 : 0, '\0');
+    if (length > 1)
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, &result[0], length, 0, 0);
+    return result;
+}
+
+static BOOL WINAPI StallingCopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists)
+{
+    if (std::wcsncmp(to, stallCopy.c_str(), stallCopy.size()) != 0)
         return copyFile(from, to, failIfExists);
     std::string bytes;
-    ReadFileBytes(from, bytes);
-    HANDLE file = CreateFileA(to, GENERIC_WRITE, 0, 0, failIfExists ? CREATE_NEW : CREATE_ALWAYS, 0, 0);
+    HANDLE source = CreateFileW(from, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    char chunk[4096];
+    DWORD done = 0;
+    while (source != INVALID_HANDLE_VALUE && ReadFile(source, chunk, sizeof chunk, &done, 0) && done)
+        bytes.append(chunk, done);
+    if (source != INVALID_HANDLE_VALUE)
+        CloseHandle(source);
+    HANDLE file = CreateFileW(to, GENERIC_WRITE, 0, 0, failIfExists ? CREATE_NEW : CREATE_ALWAYS, 0, 0);
     DWORD written = 0;
     if (file != INVALID_HANDLE_VALUE) {
         WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size() / 2), &written, 0);
         FlushFileBuffers(file);
     }
-    PrintLine("stalled " + Convert(to, CP_ACP, CP_UTF8));
+    PrintLine("stalled " + Utf8(to));
     Sleep(INFINITE);
     return FALSE;
 }
 
-static bool StallCopies(const char *path)
+// The prefix is read wide from the environment, so that it may name any file.
+static bool StallCopies()
 {
+    wchar_t path[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"KOVREL_DRIVER_STALL_COPY", path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
     stallCopy = path;
     DWORD protection = 0;
-    if (!VirtualProtect(&__imp_CopyFileA, sizeof __imp_CopyFileA, PAGE_READWRITE, &protection))
+    if (!VirtualProtect(&__imp_CopyFileW, sizeof __imp_CopyFileW, PAGE_READWRITE, &protection))
         return false;
-    copyFile = __imp_CopyFileA;
-    __imp_CopyFileA = StallingCopyFileA;
-    VirtualProtect(&__imp_CopyFileA, sizeof __imp_CopyFileA, protection, &protection);
+    copyFile = __imp_CopyFileW;
+    __imp_CopyFileW = StallingCopyFileW;
+    VirtualProtect(&__imp_CopyFileW, sizeof __imp_CopyFileW, protection, &protection);
     return true;
 }
 
@@ -203,7 +224,7 @@ int main(int argc, char **argv)
     if (holdText && *holdText)
         holdAfter = std::strtol(holdText, 0, 10);
     const char *stallText = std::getenv("KOVREL_DRIVER_STALL_COPY");
-    if (stallText && *stallText && !StallCopies(stallText)) {
+    if (stallText && *stallText && !StallCopies()) {
         PrintLine("cannot stall copies");
         return 2;
     }

@@ -3,28 +3,28 @@
 #include "file_placement.h"
 #include "../../common/heap.h"
 #include "../../common/retry_policy.h"
-#include "../../common/text.h"
+#include "../../common/wide_path.h"
 
 
 // A read-only, hidden or system target could not be replaced otherwise. True when it had to be changed.
-static bool MakeReplaceable(const char *path)
+static bool MakeReplaceable(const wchar_t *path)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES &&
            (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) &&
-           SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+           SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
 }
 
-bool PlaceCopy(const char *from, const char *to, char *part)
+bool PlaceCopy(const wchar_t *from, const wchar_t *to, wchar_t *part)
 {
-    if (!CopyText(part, MAX_PATH, to) || !AppendText(part, MAX_PATH, PART_SUFFIX))
+    if (!ComposeWidePath(part, to, PART_SUFFIX))
         return false;
     // Attributes are looked at only after a refusal: a look at a name that is not there costs a scan of its
     // folder under Wine, and most copies need none.
     for (int attempt = 0; attempt < RETRY_TRIES; attempt++) {
-        if (CopyFileA(from, part, FALSE) || (MakeReplaceable(part) && CopyFileA(from, part, FALSE))) {
-            if (MoveFileExA(part, to, MOVEFILE_REPLACE_EXISTING) ||
-                (MakeReplaceable(to) && MoveFileExA(part, to, MOVEFILE_REPLACE_EXISTING)))
+        if (CopyFileW(from, part, FALSE) || (MakeReplaceable(part) && CopyFileW(from, part, FALSE))) {
+            if (MoveFileExW(part, to, MOVEFILE_REPLACE_EXISTING) ||
+                (MakeReplaceable(to) && MoveFileExW(part, to, MOVEFILE_REPLACE_EXISTING)))
                 return true;
         }
         Sleep(RETRY_SLEEP_MS);
@@ -36,10 +36,10 @@ bool PlaceCopy(const char *from, const char *to, char *part)
 }
 
 // A target that refuses to be replaced only for its attributes is tried again at once.
-static bool MoveWithRetries(const char *from, const char *to, DWORD flags)
+static bool MoveWithRetries(const wchar_t *from, const wchar_t *to, DWORD flags)
 {
     for (int attempt = 0; attempt < RETRY_TRIES; attempt++) {
-        if (MoveFileExA(from, to, flags))
+        if (MoveFileExW(from, to, flags))
             return true;
         if (GetLastError() == ERROR_NOT_SAME_DEVICE)
             return false;
@@ -49,14 +49,14 @@ static bool MoveWithRetries(const char *from, const char *to, DWORD flags)
     return false;
 }
 
-bool MoveOver(const char *from, const char *to)
+bool MoveOver(const wchar_t *from, const wchar_t *to)
 {
     return MoveWithRetries(from, to, MOVEFILE_REPLACE_EXISTING);
 }
 
 // A move that another drive refuses turns `moves` off for good: under Wine each refusal costs calls to its
 // server.
-static bool MoveUnlessAnotherDrive(const char *from, const char *to, DWORD flags, bool *moves)
+static bool MoveUnlessAnotherDrive(const wchar_t *from, const wchar_t *to, DWORD flags, bool *moves)
 {
     if (!*moves || MoveWithRetries(from, to, flags))
         return *moves;
@@ -65,32 +65,32 @@ static bool MoveUnlessAnotherDrive(const char *from, const char *to, DWORD flags
     return false;
 }
 
-bool BackUp(const char *original, const char *backup, char *part, bool *moves)
+bool BackUp(const wchar_t *original, const wchar_t *backup, wchar_t *part, bool *moves)
 {
     if (MoveUnlessAnotherDrive(original, backup, 0, moves))
         return true;
     return !*moves && PlaceCopy(original, backup, part);
 }
 
-bool PlaceNew(const char *from, const char *to, char *part, bool *move, bool replace)
+bool PlaceNew(const wchar_t *from, const wchar_t *to, wchar_t *part, bool *move, bool replace)
 {
     if (MoveUnlessAnotherDrive(from, to, replace ? MOVEFILE_REPLACE_EXISTING : 0, move))
         return true;
     return !*move && PlaceCopy(from, to, part);
 }
 
-bool DeleteWithRetries(const char *path)
+bool DeleteWithRetries(const wchar_t *path)
 {
     for (int attempt = 0; attempt < RETRY_TRIES; attempt++) {
-        DWORD attributes = GetFileAttributesA(path);
+        DWORD attributes = GetFileAttributesW(path);
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             DWORD error = GetLastError();
             if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
                 return true;
         } else {
             if (attributes & FILE_ATTRIBUTE_READONLY)
-                SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-            if (DeleteFileA(path))
+                SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+            if (DeleteFileW(path))
                 return true;
         }
         Sleep(RETRY_SLEEP_MS);
@@ -98,11 +98,11 @@ bool DeleteWithRetries(const char *path)
     return false;
 }
 
-bool SameContent(const char *a, const char *b)
+bool SameContent(const wchar_t *a, const wchar_t *b)
 {
     const DWORD CHUNK = 65536;
-    HANDLE first = CreateFileA(a, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
-    HANDLE second = CreateFileA(b, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    HANDLE first = CreateFileW(a, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    HANDLE second = CreateFileW(b, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
     unsigned char *buffers = static_cast<unsigned char *>(AllocateBytes(2 * CHUNK));
     bool same = first != INVALID_HANDLE_VALUE && second != INVALID_HANDLE_VALUE && buffers;
     while (same) {

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <aclapi.h>
 #include "replace_check.h"
+#include "../../common/wide_path.h"
 
 bool TakeFolderPermissions(const char *folder, const char *model)
 {
@@ -26,8 +27,8 @@ bool TakeFolderPermissions(const char *folder, const char *model)
     LocalFree(descriptor);
     // Permissions that keep this user from writing the folder would fail the unpacking: the folder then
     // goes back to what its parent gives it, and the files are copied.
-    char probe[MAX_PATH];
-    if (taken && ProbeFolder(folder, probe) != ERROR_SUCCESS) {
+    wchar_t wideFolder[MAX_PATH];
+    if (taken && (!WidenPath(wideFolder, folder) || ProbeFolder(wideFolder) != ERROR_SUCCESS)) {
         ACL inheritedOnly;
         InitializeAcl(&inheritedOnly, sizeof inheritedOnly, ACL_REVISION);
         SetNamedSecurityInfoA(const_cast<char *>(folder), SE_FILE_OBJECT,

@@ -43,7 +43,10 @@ bool ReadJournalHeader(char **lines, unsigned count, JournalHeader *header)
 {
     char kind = 0;
     const char *text = 0;
-    if (count < 3 || !TextEquals(lines[0], JOURNAL_MARK))
+    if (count < 3)
+        return false;
+    header->utf8 = TextEquals(lines[0], JOURNAL_MARK);
+    if (!header->utf8 && !TextEquals(lines[0], JOURNAL_MARK_ANSI))
         return false;
     if (!ReadJournalRecord(lines[1], &kind, &text) || kind != JOURNAL_APPLICATION_FOLDER || !text[0])
         return false;

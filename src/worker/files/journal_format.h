@@ -1,7 +1,7 @@
 // The replacement journal as text. It survives a crash of the worker, so it is plain lines that are only
 // ever appended; a last line without its line ending was cut by the crash and is not read.
 //
-//     KOVREL-JOURNAL 1
+//     KOVREL-JOURNAL 2
 //     A <application folder>\        where the files are replaced
 //     B <backup folder>\             where the replaced originals go
 //     D <relative folder>\           a folder the update is about to create
@@ -9,13 +9,21 @@
 //     R <relative file>              a file the update is about to replace (its original goes to the backup)
 //     K                              every file is in place: nothing to undo
 //
+// Every text is a path in UTF-8, so that any name the file system holds can be journalled. Version 1, which
+// the worker wrote before, held them in the system's ANSI code page; such a journal is still undone, since a
+// worker may undo what the one before it left.
+//
 // Each record is written and flushed before the change it announces, so undoing every record (newest first)
 // puts the application back whatever point a crash came at. The records of a whole replacement are written
 // together before its first change: undoing a record whose change was never made does nothing.
 #pragma once
 
 // The journal's first line, which says what the file is and which version of this format it holds.
-const char JOURNAL_MARK[] = "KOVREL-JOURNAL 1";
+const char JOURNAL_MARK[] = "KOVREL-JOURNAL 2";
+const char JOURNAL_MARK_ANSI[] = "KOVREL-JOURNAL 1";
+
+// Bytes that hold any line: a path of up to 260 UTF-16 units takes at most three bytes for each in UTF-8.
+const unsigned JOURNAL_LINE_CAPACITY = 3 * 260 + 8;
 
 const char JOURNAL_APPLICATION_FOLDER = 'A';
 const char JOURNAL_BACKUP_FOLDER = 'B';
@@ -37,6 +45,7 @@ struct JournalHeader {
     const char *backupFolder;
     unsigned firstRecord; // index of the first record line
     bool committed;
+    bool utf8;            // the texts are UTF-8 (version 2), not ANSI (version 1)
 };
 
 // Reads the header lines and looks for the commit record. False when the header is not complete: then the

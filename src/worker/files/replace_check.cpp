@@ -4,20 +4,19 @@
 #include <windows.h>
 #include "journal_format.h"
 #include "tree_placement.h"
-#include "../../common/path_compose.h"
-#include "../../common/text.h"
+#include "../../common/wide_path.h"
 
-static const char PROBE_NAME[] = "~kovrel.probe";
+static const wchar_t PROBE_NAME[] = L"~kovrel.probe";
 
-static ReplaceCheck CheckFile(const char *path)
+static ReplaceCheck CheckFile(const wchar_t *path)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, OPEN_EXISTING, 0, 0);
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, 0, OPEN_EXISTING, 0, 0);
     // A read-only file is replaced by a rename, which needs no write access to it: only its use is checked.
     // Its attributes are looked at only after a refusal, which most files never meet.
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-        DWORD attributes = GetFileAttributesA(path);
+        DWORD attributes = GetFileAttributesW(path);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-            file = CreateFileA(path, GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+            file = CreateFileW(path, GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
         else
             SetLastError(ERROR_ACCESS_DENIED);
     }
@@ -31,31 +30,32 @@ static ReplaceCheck CheckFile(const char *path)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? REPLACE_READY : REPLACE_IN_USE;
 }
 
-unsigned long ProbeFolder(const char *folder, char *probe)
+unsigned long ProbeFolder(const wchar_t *folder)
 {
-    if (!ComposePath(probe, folder, PROBE_NAME, ""))
+    wchar_t probe[MAX_PATH];
+    if (!ComposeWidePath(probe, folder, PROBE_NAME))
         return ERROR_FILENAME_EXCED_RANGE;
-    HANDLE file = CreateFileA(probe, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, 0);
+    HANDLE file = CreateFileW(probe, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, 0);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError();
     CloseHandle(file);
     return ERROR_SUCCESS;
 }
 
-ReplaceCheck CheckReplaceable(const PlacementPlan &plan, char *blocked)
+ReplaceCheck CheckReplaceable(const PlacementPlan &plan, wchar_t *blocked)
 {
     // The folder must take a new file.
-    DWORD error = ProbeFolder(plan.destinationRoot, blocked);
+    DWORD error = ProbeFolder(plan.destinationRoot);
     if (error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
-        CopyText(blocked, MAX_PATH, plan.destinationRoot);
+        ComposeWidePath(blocked, plan.destinationRoot, L"");
         return REPLACE_NO_PERMISSION;
     }
     // Only the files the plan replaces exist: those it creates were not there when it was made.
-    char relative[MAX_PATH];
+    wchar_t relative[MAX_PATH];
     char kind = 0;
     ReplaceCheck result = REPLACE_READY;
     for (unsigned at = 0; result == REPLACE_READY && plan.NextRecord(&at, &kind, relative);)
-        if (kind == JOURNAL_REPLACED_FILE && ComposePath(blocked, plan.destinationRoot, relative, ""))
+        if (kind == JOURNAL_REPLACED_FILE && ComposeWidePath(blocked, plan.destinationRoot, relative))
             result = CheckFile(blocked);
     return result;
 }

@@ -11,9 +11,9 @@ enum ReplaceCheck {
 struct PlacementPlan;
 
 // Checks every file that the plan replaces (opened for writing, with no sharing, and closed again), and that
-// the plan's destination folder takes a new file. `blocked` is a MAX_PATH buffer.
-ReplaceCheck CheckReplaceable(const PlacementPlan &plan, char *blocked);
+// the plan's destination folder takes a new file. `blocked` is a buffer of MAX_PATH characters.
+ReplaceCheck CheckReplaceable(const PlacementPlan &plan, wchar_t *blocked);
 
 // Creates a probe file in the folder (ending in a backslash) and deletes it again at once: ERROR_SUCCESS
-// when the folder takes a new file, the error otherwise. `probe` is a MAX_PATH buffer for the probe's path.
-unsigned long ProbeFolder(const char *folder, char *probe);
+// when the folder takes a new file, the error otherwise.
+unsigned long ProbeFolder(const wchar_t *folder);

@@ -9,11 +9,9 @@
 #include "file_placement.h"
 #include "journal_format.h"
 #include "../../common/heap.h"
-#include "../../common/path_compose.h"
 #include "../../common/text.h"
 #include "../../common/whole_file.h"
-
-static const unsigned LINE_CAPACITY = MAX_PATH + 8;
+#include "../../common/wide_path.h"
 
 static bool WriteAll(ReplaceJournal *journal, const char *text, DWORD length)
 {
@@ -35,17 +33,26 @@ static bool WriteFlushed(ReplaceJournal *journal, const char *text, DWORD length
     return WriteAll(journal, text, length) && Flush(journal);
 }
 
+// A folder given in the ANSI code page, as the journal's line of that kind.
+static bool FormatFolderLine(char *line, char kind, const char *folder)
+{
+    wchar_t wide[MAX_PATH];
+    char text[JOURNAL_LINE_CAPACITY];
+    return WidenPath(wide, folder) && PathToUtf8(text, sizeof text, wide) &&
+           FormatJournalLine(line, JOURNAL_LINE_CAPACITY, kind, text);
+}
+
 // The header is not flushed on its own: a journal without records has nothing to undo, and the flush of
 // the records, before the first change, takes the header to the disk with them.
 bool BeginJournal(ReplaceJournal *journal, const char *path, const char *applicationFolder, const char *backupFolder)
 {
     journal->file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
     journal->flushes = 0;
-    char line[LINE_CAPACITY];
+    char line[JOURNAL_LINE_CAPACITY];
     bool begun = WriteAll(journal, JOURNAL_MARK, sizeof JOURNAL_MARK - 1) && WriteAll(journal, "\r\n", 2) &&
-                 FormatJournalLine(line, sizeof line, JOURNAL_APPLICATION_FOLDER, applicationFolder) &&
+                 FormatFolderLine(line, JOURNAL_APPLICATION_FOLDER, applicationFolder) &&
                  WriteAll(journal, line, TextLength(line)) &&
-                 FormatJournalLine(line, sizeof line, JOURNAL_BACKUP_FOLDER, backupFolder) &&
+                 FormatFolderLine(line, JOURNAL_BACKUP_FOLDER, backupFolder) &&
                  WriteAll(journal, line, TextLength(line));
     if (!begun) {
         CloseJournal(journal);
@@ -56,7 +63,7 @@ bool BeginJournal(ReplaceJournal *journal, const char *path, const char *applica
 
 bool RecordInJournal(ReplaceJournal *journal, char kind, const char *relativePath)
 {
-    char line[LINE_CAPACITY];
+    char line[JOURNAL_LINE_CAPACITY];
     return FormatJournalLine(line, sizeof line, kind, relativePath) && WriteFlushed(journal, line, TextLength(line));
 }
 
@@ -74,25 +81,33 @@ void CloseJournal(ReplaceJournal *journal)
 
 bool CommitJournal(ReplaceJournal *journal, const char *path)
 {
+    wchar_t widePath[MAX_PATH];
     bool committed = RecordInJournal(journal, JOURNAL_COMMITTED, "");
     CloseJournal(journal);
-    return committed && DeleteWithRetries(path);
+    return committed && WidenPath(widePath, path) && DeleteWithRetries(widePath);
 }
 
-// A journal holds a line of at most MAX_PATH + 8 bytes for each file and folder of the update.
+// A journal holds a line of at most JOURNAL_LINE_CAPACITY bytes for each file and folder of the update.
 static const unsigned JOURNAL_READ_LIMIT = 64u << 20;
 
-static bool Exists(const char *path)
+static bool Exists(const wchar_t *path)
 {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The roots of the journal, wide, and the code page of its texts.
+struct UndoRoots {
+    wchar_t application[MAX_PATH];
+    wchar_t backup[MAX_PATH];
+    unsigned codePage;
+};
+
 // Puts one replaced file back from the backup folder: by a move on the same drive, by a copy otherwise.
-static bool RestoreReplaced(const JournalHeader &header, const char *relative, char *target, unsigned *restored)
+static bool RestoreReplaced(const UndoRoots &roots, const wchar_t *relative, const wchar_t *target, unsigned *restored)
 {
-    char backup[MAX_PATH];
-    char part[MAX_PATH];
-    if (!ComposePath(backup, header.backupFolder, relative, ""))
+    wchar_t backup[MAX_PATH];
+    wchar_t part[MAX_PATH];
+    if (!ComposeWidePath(backup, roots.backup, relative))
         return false;
     bool back = true;
     if (Exists(backup)) {
@@ -106,24 +121,25 @@ static bool RestoreReplaced(const JournalHeader &header, const char *relative, c
     return back;
 }
 
-static bool UndoRecord(const JournalHeader &header, char kind, const char *relative, unsigned *restored)
+static bool UndoRecord(const UndoRoots &roots, char kind, const char *text, unsigned *restored)
 {
     if (kind != JOURNAL_CREATED_FOLDER && kind != JOURNAL_CREATED_FILE && kind != JOURNAL_REPLACED_FILE)
         return true;
-    char target[MAX_PATH];
-    char part[MAX_PATH];
-    if (!ComposePath(target, header.applicationFolder, relative, "") ||
-        !ComposePath(part, header.applicationFolder, relative, PART_SUFFIX))
+    wchar_t relative[MAX_PATH];
+    wchar_t target[MAX_PATH];
+    wchar_t part[MAX_PATH];
+    if (!WidenPathFrom(roots.codePage, relative, text) || !ComposeWidePath(target, roots.application, relative) ||
+        !ComposeWidePath(part, roots.application, relative, PART_SUFFIX))
         return false;
     if (kind == JOURNAL_CREATED_FOLDER) {
-        bool gone = !Exists(target) || RemoveDirectoryA(target);
+        bool gone = !Exists(target) || RemoveDirectoryW(target);
         if (gone && restored)
             ++*restored;
         return gone;
     }
     bool undone = DeleteWithRetries(part);
     if (kind == JOURNAL_REPLACED_FILE)
-        return RestoreReplaced(header, relative, target, restored) && undone;
+        return RestoreReplaced(roots, relative, target, restored) && undone;
     bool existed = Exists(target);
     undone = DeleteWithRetries(target) && undone;
     if (existed && undone && restored)
@@ -133,10 +149,13 @@ static bool UndoRecord(const JournalHeader &header, char kind, const char *relat
 
 UndoOutcome UndoJournal(const char *path, unsigned *restored)
 {
+    wchar_t widePath[MAX_PATH];
+    if (!WidenPath(widePath, path))
+        return UNDO_INCOMPLETE;
     unsigned length = 0;
     char *text = ReadWholeFile(path, JOURNAL_READ_LIMIT, &length);
     if (!text)
-        return Exists(path) ? UNDO_INCOMPLETE : UNDO_NOTHING;
+        return Exists(widePath) ? UNDO_INCOMPLETE : UNDO_NOTHING;
     unsigned count = SplitJournalLines(text, length, 0, 0);
     char **lines = static_cast<char **>(AllocateBytes((count + 1) * sizeof(char *)));
     if (!lines) {
@@ -147,18 +166,22 @@ UndoOutcome UndoJournal(const char *path, unsigned *restored)
     JournalHeader header;
     UndoOutcome outcome = UNDO_NOTHING;
     if (ReadJournalHeader(lines, count, &header) && !header.committed) {
-        outcome = UNDO_COMPLETE;
-        for (unsigned i = count; i > header.firstRecord; i--) {
+        UndoRoots roots;
+        roots.codePage = header.utf8 ? CP_UTF8 : CP_ACP;
+        bool rooted = WidenPathFrom(roots.codePage, roots.application, header.applicationFolder) &&
+                      WidenPathFrom(roots.codePage, roots.backup, header.backupFolder);
+        outcome = rooted ? UNDO_COMPLETE : UNDO_INCOMPLETE;
+        for (unsigned i = count; rooted && i > header.firstRecord; i--) {
             char kind = 0;
             const char *relative = 0;
             if (ReadJournalRecord(lines[i - 1], &kind, &relative) && relative[0] &&
-                !UndoRecord(header, kind, relative, restored))
+                !UndoRecord(roots, kind, relative, restored))
                 outcome = UNDO_INCOMPLETE;
         }
     }
     FreeBytes(lines);
     FreeBytes(text);
-    if (outcome != UNDO_INCOMPLETE && !DeleteWithRetries(path))
+    if (outcome != UNDO_INCOMPLETE && !DeleteWithRetries(widePath))
         outcome = UNDO_INCOMPLETE;
     return outcome;
 }

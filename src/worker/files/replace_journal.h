@@ -8,11 +8,11 @@ struct ReplaceJournal {
     unsigned flushes; // flushes that reached the disk, so that a test can see when the records were made durable
 };
 
-// Creates the journal with its header, which goes to the disk with the first records. The folders end in a
-// backslash.
+// Creates the journal with its header, which goes to the disk with the first records. The path and the folders
+// are in the ANSI code page; the folders end in a backslash.
 bool BeginJournal(ReplaceJournal *journal, const char *path, const char *applicationFolder, const char *backupFolder);
 
-// Appends one record (see journal_format.h) and flushes it to the disk.
+// Appends one record (see journal_format.h), its path in UTF-8, and flushes it to the disk.
 bool RecordInJournal(ReplaceJournal *journal, char kind, const char *relativePath);
 
 // Appends complete records (each ending in "\r\n") with one write and flushes the journal to the disk.

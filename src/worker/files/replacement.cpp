@@ -22,14 +22,18 @@ static int WINAPI CountPlaced(void *context)
 // a file in use is waited for.
 static ReplaceOutcome WaitUntilReplaceable(const ReplaceJob &job, const PlacementPlan &plan)
 {
-    char blocked[MAX_PATH];
+    wchar_t blocked[MAX_PATH];
+    // Named in the ANSI code page, as the question shows it: a character outside it shows as a question mark.
+    // Three bytes for each character hold the name in any code page.
+    char shown[3 * MAX_PATH];
     for (;;) {
         ReplaceCheck check = CheckReplaceable(plan, blocked);
         if (check == REPLACE_READY)
             return REPLACE_DONE;
         if (check == REPLACE_NO_PERMISSION)
             return REPLACE_DENIED;
-        InUseAnswer answer = job.inUse(job.inUseContext, blocked);
+        WideCharToMultiByte(CP_ACP, 0, blocked, -1, shown, sizeof shown, 0, 0);
+        InUseAnswer answer = job.inUse(job.inUseContext, shown);
         if (answer == IN_USE_ABORT)
             return REPLACE_ABORTED;
         if (answer == IN_USE_GIVE_UP)

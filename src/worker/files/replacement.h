@@ -20,7 +20,7 @@ struct ReplaceJob {
     // After every file, with the files placed so far and the files planned; non-zero stops the replacement.
     int (*progress)(void *context, unsigned placed, unsigned planned);
     void *progressContext;
-    // Asked while a file to be replaced is in use (`blocked` names it).
+    // Asked while a file to be replaced is in use (`blocked` names it, in the ANSI code page, for display).
     InUseAnswer (*inUse)(void *context, const char *blocked);
     void *inUseContext;
 };

@@ -44,24 +44,43 @@ TEST(JournalFormat, OnlyCompleteLinesAreRead)
 
 TEST(JournalFormat, HeaderAndRecords)
 {
-    std::string text = "KOVREL-JOURNAL 1\r\nA C:\\App\\\r\nB C:\\T\\Bup\\\r\nR a.dll\r\nD sub\\\r\n";
+    // Version 1 held names in the ANSI code page (here code page 932), version 2 in UTF-8; both are read.
+    struct {
+        const char *label;
+        std::string mark;
+        std::string name;
+        bool utf8;
+    } versions[] = {
+        {"version 1", "KOVREL-JOURNAL 1", "\x95\x5C\x8e\xa6\\", false},
+        {"version 2, Japanese", "KOVREL-JOURNAL 2", "日本語\\", true},
+        {"version 2, Greek", "KOVREL-JOURNAL 2", "Ελληνικά\\", true},
+        {"version 2, outside the basic plane", "KOVREL-JOURNAL 2", "😀 smile\\", true},
+    };
     std::vector<char *> lines(8);
-    unsigned count = SplitJournalLines(&text[0], static_cast<unsigned>(text.size()), lines.data(), 8);
     JournalHeader header;
-    ASSERT_TRUE(ReadJournalHeader(lines.data(), count, &header));
-    EXPECT_STREQ("C:\\App\\", header.applicationFolder);
-    EXPECT_STREQ("C:\\T\\Bup\\", header.backupFolder);
-    EXPECT_EQ(3u, header.firstRecord);
-    EXPECT_FALSE(header.committed);
+    for (const auto &v : versions) {
+        char record[64];
+        ASSERT_TRUE(FormatJournalLine(record, sizeof record, 'D', v.name.c_str())) << v.label;
+        std::string text = v.mark + "\r\nA C:\\App\\\r\nB C:\\T\\Bup\\\r\nR a.dll\r\n" + record;
+        unsigned count = SplitJournalLines(&text[0], static_cast<unsigned>(text.size()), lines.data(), 8);
+        ASSERT_TRUE(ReadJournalHeader(lines.data(), count, &header)) << v.label;
+        EXPECT_EQ(v.utf8, header.utf8) << v.label;
+        EXPECT_STREQ("C:\\App\\", header.applicationFolder) << v.label;
+        EXPECT_STREQ("C:\\T\\Bup\\", header.backupFolder) << v.label;
+        EXPECT_EQ(3u, header.firstRecord) << v.label;
+        EXPECT_FALSE(header.committed) << v.label;
+        char kind = 0;
+        const char *path = nullptr;
+        ASSERT_TRUE(ReadJournalRecord(lines[4], &kind, &path)) << v.label;
+        EXPECT_EQ('D', kind) << v.label;
+        EXPECT_EQ(v.name, path) << v.label << ": the name's bytes come back as they were written";
+    }
     char kind = 0;
     const char *path = nullptr;
-    ASSERT_TRUE(ReadJournalRecord(lines[4], &kind, &path));
-    EXPECT_EQ('D', kind);
-    EXPECT_STREQ("sub\\", path);
     EXPECT_FALSE(ReadJournalRecord("Rx", &kind, &path)) << "no blank after the kind";
 
-    std::string committed = "KOVREL-JOURNAL 1\r\nA C:\\App\\\r\nB C:\\Bup\\\r\nK\r\n";
-    count = SplitJournalLines(&committed[0], static_cast<unsigned>(committed.size()), lines.data(), 8);
+    std::string committed = "KOVREL-JOURNAL 2\r\nA C:\\App\\\r\nB C:\\Bup\\\r\nK\r\n";
+    unsigned count = SplitJournalLines(&committed[0], static_cast<unsigned>(committed.size()), lines.data(), 8);
     ASSERT_TRUE(ReadJournalHeader(lines.data(), count, &header));
     EXPECT_TRUE(header.committed);
 
@@ -70,7 +89,7 @@ TEST(JournalFormat, HeaderAndRecords)
         const char *label;
         std::string text;
     } bad[] = {
-        {"another mark", "KOVREL-JOURNAL 2\r\nA x\r\nB y\r\n"},
+        {"another mark", "KOVREL-JOURNAL 3\r\nA x\r\nB y\r\n"},
         {"no backup line", "KOVREL-JOURNAL 1\r\nA x\r\n"},
         {"backup line first", "KOVREL-JOURNAL 1\r\nB y\r\nA x\r\n"},
         {"another kind before the backup line", "KOVREL-JOURNAL 1\r\nX x\r\nB y\r\n"},

@@ -13,6 +13,15 @@ std::string Read(const std::string &path)
     return ReadTestFile(path, &content) ? content : "<missing>";
 }
 
+std::string Read(const std::wstring &path)
+{
+    std::string content;
+    return ReadTestFile(path, &content) ? content : "<missing>";
+}
+
+// Names outside the ANSI code page, in UTF-8.
+const char *const UNICODE_NAMES[] = {"日本語.txt", "Ελληνικά\\αρχείο.txt", "😀 smile.txt"};
+
 class ReplaceJournalUndo : public ::testing::Test {
 protected:
     void SetUp() override
@@ -23,10 +32,11 @@ protected:
         ASSERT_TRUE(CreateDirectoryA(app.c_str(), 0));
         ASSERT_TRUE(CreateDirectoryA(backup.c_str(), 0));
     }
-    // A journal with its header and the given record lines (each ended by CRLF unless `torn`).
-    void Journal(const std::string &records, const std::string &torn = "")
+    // A journal with its header and the given record lines (each ended by CRLF unless `torn`), in the format
+    // of the version before names were UTF-8 unless told otherwise.
+    void Journal(const std::string &records, const std::string &torn = "", const char *mark = "KOVREL-JOURNAL 1")
     {
-        ASSERT_TRUE(WriteTestFile(journal, "KOVREL-JOURNAL 1\r\nA " + app + "\r\nB " + backup + "\r\n" + records + torn));
+        ASSERT_TRUE(WriteTestFile(journal, mark + ("\r\nA " + app + "\r\nB " + backup + "\r\n") + records + torn));
     }
     UndoOutcome Undo(unsigned *restored = nullptr) { return UndoJournal(journal.c_str(), restored); }
 
@@ -133,15 +143,47 @@ TEST_F(ReplaceJournalUndo, GoesOnPastAFileItCannotPutBackAndKeepsTheJournal)
     EXPECT_FALSE(Exists(journal));
 }
 
+// A journal left by the version before (names in the ANSI code page) is undone as well as one of this version.
+TEST_F(ReplaceJournalUndo, BothVersionsOfTheFormatAreUndone)
+{
+    char ansiName[MAX_PATH] = "";
+    BOOL lost = FALSE;
+    ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, L"表示.txt", -1, ansiName, MAX_PATH, 0, &lost), 0);
+    ASSERT_FALSE(lost) << "the tests run under code page 932";
+    struct Case {
+        const char *mark;
+        std::string recorded; // the name as the journal holds it
+        std::wstring name;
+    } cases[] = {
+        {"KOVREL-JOURNAL 1", ansiName, L"表示.txt"},
+        {"KOVREL-JOURNAL 2", UNICODE_NAMES[0], Below("", UNICODE_NAMES[0])},
+        {"KOVREL-JOURNAL 2", UNICODE_NAMES[2], Below("", UNICODE_NAMES[2])},
+    };
+    for (const Case &c : cases) {
+        ASSERT_TRUE(WriteTestFile(Below(app, "") + c.name, "new"));
+        ASSERT_TRUE(WriteTestFile(Below(backup, "") + c.name, "old"));
+        Journal("R " + c.recorded + "\r\n", "", c.mark);
+        EXPECT_EQ(UNDO_COMPLETE, Undo()) << c.mark << " " << c.recorded;
+        EXPECT_EQ("old", Read(Below(app, "") + c.name)) << c.mark << " " << c.recorded;
+        EXPECT_FALSE(Exists(Below(backup, "") + c.name)) << c.mark << " " << c.recorded;
+    }
+}
+
 TEST_F(ReplaceJournalUndo, WrittenJournalRoundTrips)
 {
     ReplaceJournal written;
     ASSERT_TRUE(BeginJournal(&written, journal.c_str(), app.c_str(), backup.c_str()));
-    ASSERT_TRUE(RecordInJournal(&written, 'C', "新しい.txt"));
-    ASSERT_TRUE(WriteTestFile(app + "新しい.txt", "x"));
+    ASSERT_TRUE(CreateDirectoryW(Below(app, "Ελληνικά").c_str(), 0));
+    ASSERT_TRUE(RecordInJournal(&written, 'D', "Ελληνικά\\"));
+    for (const char *name : UNICODE_NAMES) {
+        ASSERT_TRUE(RecordInJournal(&written, 'C', name));
+        ASSERT_TRUE(WriteTestFile(Below(app, name), "x")) << name;
+    }
     CloseJournal(&written);
     EXPECT_EQ(UNDO_COMPLETE, Undo());
-    EXPECT_FALSE(Exists(app + "新しい.txt")) << "double-byte names survive the journal";
+    for (const char *name : UNICODE_NAMES)
+        EXPECT_FALSE(Exists(Below(app, name))) << name << ": names outside the ANSI code page survive the journal";
+    EXPECT_FALSE(Exists(Below(app, "Ελληνικά")));
 
     ASSERT_TRUE(BeginJournal(&written, journal.c_str(), app.c_str(), backup.c_str()));
     ASSERT_TRUE(RecordInJournal(&written, 'C', "kept.txt"));
@@ -162,7 +204,8 @@ TEST_F(ReplaceJournalUndo, RecordsReachTheDiskBeforeTheFirstChange)
     ASSERT_TRUE(WriteJournalRecords(&written, "", 0));
     EXPECT_EQ(2u, written.flushes) << "a replacement without records still flushes its header";
     CloseJournal(&written);
-    EXPECT_EQ("KOVREL-JOURNAL 1\r\nA " + app + "\r\nB " + backup + "\r\n" + records, Read(journal));
+    EXPECT_EQ("KOVREL-JOURNAL 2\r\nA " + app + "\r\nB " + backup + "\r\n" + records, Read(journal))
+        << "this version writes names in UTF-8 under its own mark";
 }
 
 } // namespace

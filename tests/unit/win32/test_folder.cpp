@@ -22,9 +22,23 @@ TestFolder::~TestFolder()
     RemoveAll(path_);
 }
 
-bool WriteTestFile(const std::string &path, const std::string &content)
+static std::wstring Widened(const std::string &text, UINT codePage)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+    int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), 0, 0);
+    std::wstring wide(length, L'\0');
+    if (length > 0)
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
+std::wstring Below(const std::string &root, const std::string &utf8Name)
+{
+    return Widened(root, CP_ACP) + Widened(utf8Name, CP_UTF8);
+}
+
+bool WriteTestFile(const std::wstring &path, const std::string &content)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD done = 0;
@@ -33,9 +47,14 @@ bool WriteTestFile(const std::string &path, const std::string &content)
     return ok && done == content.size();
 }
 
-bool ReadTestFile(const std::string &path, std::string *content)
+bool WriteTestFile(const std::string &path, const std::string &content)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    return WriteTestFile(Widened(path, CP_ACP), content);
+}
+
+bool ReadTestFile(const std::wstring &path, std::string *content)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     content->clear();
@@ -47,34 +66,50 @@ bool ReadTestFile(const std::string &path, std::string *content)
     return true;
 }
 
+bool ReadTestFile(const std::string &path, std::string *content)
+{
+    return ReadTestFile(Widened(path, CP_ACP), content);
+}
+
+bool Exists(const std::wstring &path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool Exists(const std::string &path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void RemoveAll(const std::string &folder)
+// Wide, so that names outside the ANSI code page are removed too.
+static void RemoveAllWide(const std::wstring &folder)
 {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &entry);
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &entry);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = entry.cFileName;
-            if (name == "." || name == "..")
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
                 continue;
-            std::string path = folder + name;
+            std::wstring path = folder + name;
             if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                 !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                RemoveAll(path + "\\");
+                RemoveAllWide(path + L"\\");
             } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveDirectoryA(path.c_str());
+                RemoveDirectoryW(path.c_str());
             } else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
             }
-        } while (FindNextFileA(search, &entry));
+        } while (FindNextFileW(search, &entry));
         FindClose(search);
     }
-    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+void RemoveAll(const std::string &folder)
+{
+    RemoveAllWide(Widened(folder, CP_ACP));
 }
 
 BoxAnswerer::BoxAnswerer(const wchar_t *caption, int buttonId, DWORD timeoutMs)

@@ -21,6 +21,12 @@ bool ReadTestFile(const std::string &path, std::string *content);
 bool Exists(const std::string &path);
 void RemoveAll(const std::string &folder); // folder ends in a backslash; no retries, no links entered
 
+// Names outside the ANSI code page: `root` (ANSI, as the tests' folders are) followed by a UTF-8 name, as UTF-16.
+std::wstring Below(const std::string &root, const std::string &utf8Name);
+bool WriteTestFile(const std::wstring &path, const std::string &content);
+bool ReadTestFile(const std::wstring &path, std::string *content);
+bool Exists(const std::wstring &path);
+
 // Waits on its own thread for a visible top-level window with the caption, records the text of the
 // message box (control 0xFFFF) and presses the button with the given id.
 class BoxAnswerer {

@@ -14,6 +14,12 @@ std::string Read(const std::string &path)
     return ReadTestFile(path, &content) ? content : "<missing>";
 }
 
+std::string Read(const std::wstring &path)
+{
+    std::string content;
+    return ReadTestFile(path, &content) ? content : "<missing>";
+}
+
 struct CallbackLog {
     int calls = 0;
     int stopAfter = 0; // 0: never stop
@@ -53,7 +59,7 @@ protected:
     }
     std::string Records() const { return std::string(plan.records ? plan.records : "", plan.length); }
     // The check's answer while `path` is open without sharing, as a running application holds its files.
-    ReplaceCheck CheckWhileHeld(const std::string &path, char *blocked)
+    ReplaceCheck CheckWhileHeld(const std::string &path, wchar_t *blocked)
     {
         HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
         EXPECT_NE(INVALID_HANDLE_VALUE, held) << path;
@@ -181,6 +187,47 @@ TEST_P(TreeCopyBothWays, FailedPlacementIsUndoneFromItsJournal)
     EXPECT_GE(restored, 1u);
 }
 
+// Names outside the ANSI code page go through the plan, its journal (in UTF-8), the placement and the undo.
+TEST_P(TreeCopyBothWays, NamesOutsideTheAnsiCodePageArePlacedAndUndone)
+{
+    struct Row {
+        const char *name;
+        const char *record; // the journal's record of it
+        const char *old;    // 0: the update creates it
+    } rows[] = {
+        {"日本語.txt", "R 日本語.txt\r\n", "old 日本語"},
+        {"Ελληνικά\\αρχείο.txt", "C Ελληνικά\\αρχείο.txt\r\n", 0},
+        {"😀 smile.txt", "R 😀 smile.txt\r\n", "old smile"},
+    };
+    ASSERT_TRUE(CreateDirectoryW(Below(source, "Ελληνικά").c_str(), 0));
+    for (const Row &row : rows) {
+        ASSERT_TRUE(WriteTestFile(Below(source, row.name), std::string("new ") + row.name)) << row.name;
+        if (row.old)
+            ASSERT_TRUE(WriteTestFile(Below(destination, row.name), row.old)) << row.name;
+    }
+    std::string journalPath = folder / "Kovrel.journal";
+    ReplaceJournal journal;
+    ASSERT_TRUE(plan.Make(source.c_str(), destination.c_str(), backup.c_str()));
+    std::string records = Records();
+    EXPECT_NE(std::string::npos, records.find("D Ελληνικά\\\r\n")) << records;
+    for (const Row &row : rows)
+        EXPECT_NE(std::string::npos, records.find(row.record)) << records;
+    ASSERT_TRUE(BeginJournal(&journal, journalPath.c_str(), destination.c_str(), backup.c_str()));
+    ASSERT_TRUE(WriteJournalRecords(&journal, plan.records, plan.length));
+    ASSERT_TRUE(plan.Apply(GetParam(), CountingCallback, &log));
+    CloseJournal(&journal);
+    for (const Row &row : rows) {
+        EXPECT_EQ(std::string("new ") + row.name, Read(Below(destination, row.name))) << row.name;
+        EXPECT_EQ(row.old ? row.old : "<missing>", Read(Below(backup, row.name))) << row.name;
+    }
+
+    // As the next start finds the journal of a worker killed before its commit.
+    EXPECT_EQ(UNDO_COMPLETE, UndoJournal(journalPath.c_str(), nullptr));
+    for (const Row &row : rows)
+        EXPECT_EQ(row.old ? row.old : "<missing>", Read(Below(destination, row.name))) << row.name;
+    EXPECT_FALSE(Exists(Below(destination, "Ελληνικά"))) << "the folder the update made is gone";
+}
+
 INSTANTIATE_TEST_SUITE_P(CopiedOrMoved, TreeCopyBothWays, ::testing::Values(false, true));
 
 TEST_F(TreeCopy, PlanRecordsEveryChangeInTheOrderItIsMade)
@@ -267,11 +314,11 @@ TEST_F(TreeCopy, CheckFollowsThePlanAndNamesAFileInUse)
     Source("added.txt", "added");
     Destination("bin\\lib.dll", "old lib");
     ASSERT_TRUE(plan.Make(source.c_str(), destination.c_str(), backup.c_str()));
-    char blocked[MAX_PATH] = "";
+    wchar_t blocked[MAX_PATH] = L"";
     EXPECT_EQ(REPLACE_READY, CheckReplaceable(plan, blocked));
 
     EXPECT_EQ(REPLACE_IN_USE, CheckWhileHeld(destination + "bin\\lib.dll", blocked));
-    EXPECT_EQ(destination + "bin\\lib.dll", std::string(blocked)) << "the file in use is named";
+    EXPECT_EQ(Below(destination, "bin\\lib.dll"), std::wstring(blocked)) << "the file in use is named";
     EXPECT_EQ("old lib", Read(destination + "bin\\lib.dll")) << "checking changes nothing";
     EXPECT_FALSE(Exists(destination + "added.txt"));
     EXPECT_FALSE(Exists(destination + "~kovrel.probe")) << "the probe is gone again";
@@ -284,7 +331,7 @@ TEST_F(TreeCopy, CheckTakesAReadOnlyFileThatNothingHoldsAsReady)
     Destination("config.ini", "old");
     ASSERT_TRUE(SetFileAttributesA((destination + "config.ini").c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(plan.Make(source.c_str(), destination.c_str(), backup.c_str()));
-    char blocked[MAX_PATH] = "";
+    wchar_t blocked[MAX_PATH] = L"";
     EXPECT_EQ(REPLACE_READY, CheckReplaceable(plan, blocked));
     EXPECT_EQ(REPLACE_IN_USE, CheckWhileHeld(destination + "config.ini", blocked));
     EXPECT_TRUE(GetFileAttributesA((destination + "config.ini").c_str()) & FILE_ATTRIBUTE_READONLY)
@@ -335,7 +382,10 @@ TEST(CountFiles, CountsFilesOfANestedTree)
     ASSERT_TRUE(CreateDirectoryA((folder / "sub\\empty").c_str(), 0));
     ASSERT_TRUE(WriteTestFile(folder / "sub\\4", ""));
     ASSERT_TRUE(WriteTestFile(folder / "sub\\5", ""));
-    EXPECT_EQ(5, CountFiles(folder.Path().c_str()));
+    ASSERT_TRUE(CreateDirectoryW(Below(folder.Path(), "Ελληνικά").c_str(), 0));
+    for (const char *name : {"日本語.txt", "Ελληνικά\\αρχείο.txt", "😀 smile.txt"})
+        ASSERT_TRUE(WriteTestFile(Below(folder.Path(), name), "")) << name;
+    EXPECT_EQ(8, CountFiles(folder.Path().c_str())) << "names outside the ANSI code page are counted";
     EXPECT_EQ(0, CountFiles((folder / "sub\\empty\\").c_str()));
     EXPECT_EQ(0, CountFiles((folder / "missing\\").c_str()));
     EXPECT_EQ(0, CountFiles(nullptr));

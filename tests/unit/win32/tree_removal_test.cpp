@@ -1,7 +1,8 @@
-// RemoveTree on real folders.
+// RemoveTree on real folders, and the wide path conversion that it and the replacement rely on.
 #include <gtest/gtest.h>
 #include "test_folder.h"
 #include "../../../src/common/tree_removal.h"
+#include "../../../src/common/wide_path.h"
 
 TEST(RemoveTree, RemovesNestedFoldersAndReadOnlyFiles)
 {
@@ -19,6 +20,10 @@ TEST(RemoveTree, RemovesNestedFoldersAndReadOnlyFiles)
     ASSERT_TRUE(WriteTestFile(root + ".x\\inside", "3"));
     ASSERT_TRUE(WriteTestFile(root + "a\\readonly.txt", "4"));
     ASSERT_TRUE(SetFileAttributesA((root + "a\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    // Names outside the ANSI code page, as an archive may unpack them.
+    ASSERT_TRUE(CreateDirectoryW(Below(root, "Ελληνικά").c_str(), 0));
+    for (const char *name : {"日本語.txt", "Ελληνικά\\αρχείο.txt", "😀 smile.txt"})
+        ASSERT_TRUE(WriteTestFile(Below(root, name), name)) << name;
 
     EXPECT_TRUE(RemoveTree(root.c_str(), true));
     EXPECT_FALSE(Exists(root));
@@ -98,4 +103,29 @@ TEST(RemoveTree, RemovesEntriesWhosePathsPass260Bytes)
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(longFile.c_str()));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(longFolder.c_str()));
     EXPECT_FALSE(Exists(top));
+}
+
+// Nothing of a tree may be left out: a name that UTF-8 cannot carry (half of a surrogate pair, which NTFS
+// takes but Wine cannot create) is refused by the conversion, which fails the replacement's plan rather than
+// skipping the file.
+TEST(WidePath, NamesAreJournalledInUtf8OrRefused)
+{
+    struct {
+        const wchar_t *name;
+        const char *utf8; // 0: refused
+    } cases[] = {
+        {L"日本語.txt", "日本語.txt"},
+        {L"Ελληνικά\\αρχείο.txt", "Ελληνικά\\αρχείο.txt"},
+        {L"😀 smile.txt", "😀 smile.txt"},
+        {L"\xD800 lone high half.txt", 0},
+        {L"\xDE00 lone low half.txt", 0},
+    };
+    for (const auto &c : cases) {
+        char text[3 * WIDE_PATH_CHARS];
+        EXPECT_EQ(c.utf8 != 0, PathToUtf8(text, sizeof text, c.name)) << c.utf8;
+        if (c.utf8)
+            EXPECT_STREQ(c.utf8, text);
+    }
+    char small[8];
+    EXPECT_FALSE(PathToUtf8(small, sizeof small, L"日本語.txt")) << "never cut short";
 }
