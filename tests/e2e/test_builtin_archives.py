@@ -13,6 +13,7 @@ import zlib
 
 import harness
 import pytest
+from sample_app import tree
 
 DRIVER = harness.DIST / "unpack_driver.exe"
 DONE, FAILED, STOPPED = 0, 1, 3
@@ -23,22 +24,13 @@ UNICODE = {"日本語.txt": b"nihongo" * 3000, "Ελληνικά/αρχείο.tx
 
 
 def expected_tree(files):
+    """The tree (as sample_app.tree gives it) that unpacking `files` makes, folders included."""
     found = {}
     for name, data in files.items():
         parts = name.rstrip("/").split("/")
         for i in range(1, len(parts)):
-            found["/".join(parts[:i])] = None
-        found[name.rstrip("/")] = data
-    return found
-
-
-def tree(root):
-    found = {}
-    for folder, folders, files in os.walk(root):
-        for name in folders:
-            found[os.path.relpath(os.path.join(folder, name), root)] = None
-        for name in files:
-            found[os.path.relpath(os.path.join(folder, name), root)] = open(os.path.join(folder, name), "rb").read()
+            found["/".join(parts[:i]) + "/"] = None
+        found[name] = data
     return found
 
 
@@ -116,7 +108,7 @@ GOOD = {
     "gnu.tar": (python_tar(TAR_FILES, tarfile.GNU_FORMAT), expected_tree(TAR_FILES)),
     "pax.tar.gz": (python_tar(TAR_FILES, tarfile.PAX_FORMAT, "gz"), expected_tree(TAR_FILES)),
     "ustar.tgz": (python_tar({"a/b.txt": b"b", "c.txt": b"c" * 70000}, tarfile.USTAR_FORMAT, "gz"),
-                  {"a": None, "a/b.txt": b"b", "c.txt": b"c" * 70000}),
+                  {"a/": None, "a/b.txt": b"b", "c.txt": b"c" * 70000}),
     "app.exe.gz": (gzip.compress(UNICODE["bin/app.exe"]), {"app.exe": UNICODE["bin/app.exe"]}),
 }
 
