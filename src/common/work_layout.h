@@ -12,3 +12,4 @@
 #define INFO_FILE_NAME "Kovrel.ini"
 #define UNPACKED_FOLDER_NAME "Src\\"
 #define BACKUP_FOLDER_NAME "Bup\\"
+#define BACKUP_FOLDER_NAME_WIDE L"Bup\\"

@@ -9,6 +9,7 @@
 #include "worker_handoff.h"
 #include "../common/cleanup_argument.h"
 #include "../common/resource_message.h"
+#include "../common/system_library.h"
 
 static void ShowLauncherError(UINT textId)
 {
@@ -17,6 +18,7 @@ static void ShowLauncherError(UINT textId)
 
 static void RunLauncher()
 {
+    RestrictLibrarySearch();
     HANDLE mutex = CreateMutexA(0, FALSE, KOVREL_MUTEX_NAME);
     DWORD mutexError = GetLastError();
     if (!mutex) {

@@ -2,7 +2,9 @@
 //
 // The worker runs from a private folder under the user's temporary directory, so that nothing in the
 // application folder is in use while the worker replaces it. A folder that holds the journal of an
-// interrupted replacement is kept whole (its backup is what the worker puts back). A folder that cannot be
+// interrupted replacement of this application is kept whole (its backup is what the worker puts back), and so
+// is one with another application's, which is that application's to undo; a journal that belongs to no
+// application is never kept, since any program of the user could have put it there. A folder that cannot be
 // emptied or created is reported, and the next of a few fresh names is used, so that a leftover never stops
 // updates for good. Other failures are silent: the folder is removed again and the launcher ends.
 #include "worker_handoff.h"
@@ -10,7 +12,10 @@
 #include "launcher_command_line.h"
 #include "launcher_resources.h"
 #include "packed_worker.h"
+#include "../common/command_tokens.h"
 #include "../common/formatted_message.h"
+#include "../common/journal_owner.h"
+#include "../common/multibyte_path.h"
 #include "../common/path_exists.h"
 #include "../common/text.h"
 #include "../common/text_buffer.h"
@@ -80,17 +85,40 @@ static bool StartWorker(HMODULE module, const char *folder, const char *argument
     return started;
 }
 
+// The application folder that the arguments name (the second positional token, up to its last separator);
+// empty when they name none.
+static void FindApplicationFolder(const char *arguments, char folder[MAX_PATH])
+{
+    const char *separator = 0;
+    if (FindPositionalToken(arguments, 1, folder, MAX_PATH))
+        separator = FindLastSeparator(folder);
+    if (separator)
+        folder[separator - folder + 1] = 0;
+    else
+        folder[0] = 0;
+}
+
+static JournalOwner JournalOwnerOf(const char *folder, const char *applicationFolder)
+{
+    char journal[MAX_PATH];
+    return ComposeJournalPath(journal, folder) ? ReadJournalOwner(journal, applicationFolder) : JOURNAL_UNSOUND;
+}
+
 void RunNormalMode(HMODULE module, const char *arguments)
 {
     char folder[MAX_PATH];
+    char application[MAX_PATH];
+    FindApplicationFolder(arguments, application);
     // The worker undoes an interrupted replacement first, from the folder that holds its journal.
     for (unsigned candidate = 0; candidate < FOLDER_CANDIDATES; candidate++)
-        if (GetCandidateFolder(candidate, folder) && HoldsJournal(folder)) {
+        if (GetCandidateFolder(candidate, folder) && JournalOwnerOf(folder, application) == JOURNAL_OURS) {
             StartWorker(module, folder, arguments);
             return;
         }
     bool told = false;
     for (unsigned candidate = 0; candidate < FOLDER_CANDIDATES; candidate++) {
+        if (GetCandidateFolder(candidate, folder) && JournalOwnerOf(folder, application) == JOURNAL_ANOTHERS)
+            continue;
         // Nothing of an earlier run may survive, least of all a stale worker.
         if (GetCandidateFolder(candidate, folder) && (!PathExists(folder, true) || RemoveTree(folder, true)) &&
             CreateDirectoryA(folder, 0)) {

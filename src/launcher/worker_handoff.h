@@ -5,8 +5,9 @@
 bool ExtractWorker(HMODULE module, const char *destination);
 
 // Normal mode: empties and recreates the temporary folder, writes the worker of `module` there and starts it
-// with the launcher's path and arguments. A folder holding a journal is kept as it is. A folder that cannot
-// be emptied or created is reported once and the next fresh name ("Kovrel1\" ...) is tried.
+// with the launcher's path and arguments. A folder holding a journal of this application's update is used as
+// it is; one holding another application's is passed over. A folder that cannot be emptied or created is
+// reported once and the next fresh name ("Kovrel1\" ...) is tried.
 void RunNormalMode(HMODULE module, const char *arguments);
 
 // Cleanup mode: deletes the temporary folders, except one whose journal still needs its backup.

@@ -7,6 +7,7 @@ in-process through run_update_driver.exe (see updates.py), which reads the keys 
 import hashlib
 import os
 import random
+import struct
 import subprocess
 import sys
 from pathlib import Path
@@ -14,6 +15,7 @@ from pathlib import Path
 import harness
 import pytest
 import sample_app
+from pe_resources import PeFile
 from updates import (KOVREL, MSG_DOWNLOAD_ARCHIVE, MSG_DOWNLOAD_INFO, MSG_OPEN_INFO, MSG_UPDATED,
                          RESULT_UPDATED, STATE_DONE, STATE_FAILED, assert_unchanged, assert_updated, confirm_close)
 from updates import app, updater  # noqa: F401 - fixtures shared with the update tests
@@ -177,9 +179,30 @@ def test_feed_signed_by_another_key_is_refused(keys, launchers, updater, served)
     run_refused(updater, served, served.url("Kovrel.ini"), REFUSED_FEED)
 
 
-def test_unreadable_launcher_never_falls_back_to_unsigned(updater, served):
-    """Whether keys exist cannot be known without the launcher: an unsigned feed is refused."""
-    (updater.folder / "Kovrel.exe").unlink()
+def without_key_block(launcher):
+    """The launcher with its key block renamed out of reach, as if the block had been taken out."""
+    data = bytearray(launcher.read_bytes())
+    pe = PeFile(bytes(data))
+    root = pe.offset(pe.directories[2][0])
+    for rtype, entry in pe._entries(root, root):
+        if rtype == 10:
+            names = root + (entry & 0x7FFFFFFF)
+            named, numbered = struct.unpack_from("<HH", data, names + 12)
+            for at in range(names + 16, names + 16 + 8 * (named + numbered), 8):
+                if struct.unpack_from("<I", data, at)[0] == 102:
+                    struct.pack_into("<I", data, at, 999)
+    assert (10, 102, 0) not in PeFile(bytes(data)).resources()
+    launcher.write_bytes(bytes(data))
+
+
+@pytest.mark.parametrize("damage", ["no launcher", "no key block"])
+def test_unreadable_launcher_never_falls_back_to_unsigned(damage, updater, served):
+    """Whether keys exist cannot be known without the launcher or its key block: an unsigned feed is refused."""
+    launcher = updater.folder / "Kovrel.exe"
+    if damage == "no launcher":
+        launcher.unlink()
+    else:
+        without_key_block(launcher)
     sample_app.write_zip(served.folder / "update.zip", sample_app.ARCHIVE_1_1)
     served.put("Kovrel.ini", sample_app.info_text(served.url("update.zip")))
     run_refused(updater, served, served.url("Kovrel.ini"), REFUSED_FEED)

@@ -3,6 +3,7 @@
 #include "entry_name.h"
 #include "../../common/multibyte_path.h"
 #include "../../common/text.h"
+#include "../../common/work_layout.h"
 
 bool ArchiveFileName(const char *url, char *name, unsigned capacity)
 {
@@ -41,4 +42,25 @@ bool IsPlainFileName(const char *name)
         i++;
     }
     return last != '.' && last != ' ' && !IsDeviceName(name, length);
+}
+
+static bool SameIgnoringCase(const char *a, const char *b)
+{
+    for (; *a && *b; a++, b++) {
+        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a + ('a' - 'A')) : *a;
+        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b + ('a' - 'A')) : *b;
+        if (x != y)
+            return false;
+    }
+    return *a == *b;
+}
+
+bool IsWorkFolderName(const char *name)
+{
+    static const char *const OWN[] = {JOURNAL_FILE_NAME, INFO_FILE_NAME, "Src", "Bup"};
+    for (const char *own : OWN) {
+        if (SameIgnoringCase(name, own))
+            return true;
+    }
+    return false;
 }

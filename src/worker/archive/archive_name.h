@@ -7,3 +7,10 @@ bool ArchiveFileName(const char *url, char *name, unsigned capacity);
 // True when the name can be used as a file in the work folder: not empty, not "." or "..", no ':' or other
 // character that Windows refuses in a name, no trailing dot or blank, and not a reserved device name.
 bool IsPlainFileName(const char *name);
+
+// True when the name is, in any letter case, one that the work folder uses for itself: the journal, the stored
+// information file, the unpacked tree or the backup. An archive never takes such a name.
+bool IsWorkFolderName(const char *name);
+
+// The name an archive is stored under when its own name cannot be used.
+#define FALLBACK_ARCHIVE_NAME "Kovrel.download"

@@ -5,6 +5,7 @@
 // A failing command is tried as the retry policy says, because its archive may still be in use for a moment;
 // a success or a cancel by the user ends the calls at once.
 #include "archiver_binding.h"
+#include "../../common/system_library.h"
 #include "../../common/retry_policy.h"
 #include "../../common/path_exists.h"
 #include "../../common/text_buffer.h"
@@ -32,7 +33,7 @@ bool ArchiverBinding::Bind(int newKind)
     if (newKind < 0 || newKind >= ARCHIVER_KIND_COUNT)
         return false;
     const ArchiverLibrary &library = ArchiverLibraryOf(newKind);
-    module = LoadLibraryA(library.fileName);
+    module = LoadSystemLibrary(library.fileName);
     if (!module)
         return false;
     kind = newKind;

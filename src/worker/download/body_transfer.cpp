@@ -5,6 +5,7 @@
 // still blocked then is left behind with its buffer, which the network thread frees when the read returns or
 // the process ends.
 #include "body_transfer.h"
+#include "wininet_library.h"
 #include "download_progress.h"
 #include "../../common/heap.h"
 
@@ -134,7 +135,7 @@ static void ReadBody(void *job)
         char *data = body->buffer + slot * body->slotSize;
         DWORD got = 0;
         DWORD started = GetTickCount();
-        if (!InternetReadFile(body->request, data, body->readSize, &got)) {
+        if (!winInet.InternetReadFile(body->request, data, body->readSize, &got)) {
             outcome = BODY_READ_FAILED;
             break;
         }

@@ -1,5 +1,6 @@
 // One fetch: open, size the transfer buffer, let the sink begin, read the body, close.
 #include "fetch.h"
+#include "wininet_library.h"
 #include "body_transfer.h"
 #include "download_progress.h"
 #include "url_request.h"
@@ -12,9 +13,12 @@ static const unsigned SMALLEST_TRANSFER = 260;
 bool BeginDownloadSession(DownloadSession *session, bool withProgress)
 {
     session->network = 0;
-    session->internet = InternetOpenA("Kovrel", INTERNET_OPEN_TYPE_PRECONFIG, 0, 0, 0);
+    session->internet = 0;
+    if (!LoadWinInet())
+        return false;
+    session->internet = winInet.InternetOpenA("Kovrel", INTERNET_OPEN_TYPE_PRECONFIG, 0, 0, 0);
     if (session->internet && withProgress)
-        InternetSetStatusCallback(session->internet, MeterCallback);
+        winInet.InternetSetStatusCallback(session->internet, MeterCallback);
     return session->internet != 0;
 }
 
@@ -22,7 +26,7 @@ void EndDownloadSession(DownloadSession *session)
 {
     EndNetworkThread(&session->network);
     if (session->internet)
-        InternetCloseHandle(session->internet);
+        winInet.InternetCloseHandle(session->internet);
     session->internet = 0;
 }
 
@@ -32,7 +36,7 @@ void EndDownloadSession(DownloadSession *session)
 static char *AllocateTransferBuffer(HINTERNET request, const FetchLimits &limits, unsigned *size)
 {
     DWORD ready = 0;
-    bool queried = limits.bufferFromReady && InternetQueryDataAvailable(request, &ready, 0, 0) != FALSE;
+    bool queried = limits.bufferFromReady && winInet.InternetQueryDataAvailable(request, &ready, 0, 0) != FALSE;
     unsigned tried = limits.bufferFromReady ? TransferBufferSize(queried, ready, FALLBACK_TRANSFER, limits.bufferBytes)
                                             : limits.bufferBytes;
     for (;;) {

@@ -2,6 +2,7 @@
 // quarter second at a time: a server that stalls would otherwise hold it inside the platform's call for ever,
 // as that call neither times out nor returns when its handle is closed from another thread.
 #include "url_request.h"
+#include "wininet_library.h"
 #include "range_request.h"
 #include "redirect_rule.h"
 #include "../../common/heap.h"
@@ -33,23 +34,23 @@ static HINTERNET OpenUrlNow(HINTERNET internet, const char *url, const char *hea
         return 0;
     DWORD headersLength = headers[0] ? static_cast<DWORD>(-1) : 0;
     for (unsigned hops = 0;; hops++) {
-        HINTERNET request = InternetOpenUrlA(internet, current, headers[0] ? headers : 0, headersLength, flags,
+        HINTERNET request = winInet.InternetOpenUrlA(internet, current, headers[0] ? headers : 0, headersLength, flags,
                                              reinterpret_cast<DWORD_PTR>(meter));
         if (!request)
             return 0;
         DWORD code = 0;
         DWORD length = sizeof code;
-        if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &length, 0) ||
+        if (!winInet.HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &length, 0) ||
             (code < 400 && !IsRedirectStatus(code)))
             return request;
         length = sizeof location;
         bool follow = IsRedirectStatus(code) && hops < MOST_REDIRECTS &&
-                      HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &length, 0);
-        InternetCloseHandle(request);
+                      winInet.HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &length, 0);
+        winInet.InternetCloseHandle(request);
         // A status of 400 or more is not a file; a redirect is followed only where the rule allows.
         char next[INTERNET_MAX_URL_LENGTH];
         DWORD nextLength = sizeof next;
-        if (!follow || !InternetCombineUrlA(current, location, next, &nextLength, ICU_ENCODE_SPACES_ONLY) ||
+        if (!follow || !winInet.InternetCombineUrlA(current, location, next, &nextLength, ICU_ENCODE_SPACES_ONLY) ||
             !RedirectAllowed(current, next) || !CopyText(current, sizeof current, next))
             return 0;
     }
@@ -75,7 +76,7 @@ static void ReleaseOpen(void *job)
 {
     OpenJob *open = static_cast<OpenJob *>(job);
     if (open->request)
-        InternetCloseHandle(open->request);
+        winInet.InternetCloseHandle(open->request);
     FreeBytes(open);
 }
 
@@ -109,13 +110,13 @@ HINTERNET OpenUrl(DownloadSession *session, const char *url, const FetchStart &s
 
 static void CloseCall(void *request)
 {
-    InternetCloseHandle(static_cast<HINTERNET>(request));
+    winInet.InternetCloseHandle(static_cast<HINTERNET>(request));
 }
 
 void CloseUrl(DownloadSession *session, HINTERNET request)
 {
     if (!PostNetworkCall(&session->network, CloseCall, 0, request)) {
-        InternetCloseHandle(request);
+        winInet.InternetCloseHandle(request);
         return;
     }
     if (!WaitNetworkCall(session->network, CLOSE_LIMIT_MS))
@@ -127,11 +128,11 @@ FetchResponse ResponseOf(HINTERNET request)
     FetchResponse response = {0, 0};
     DWORD value = 0;
     DWORD length = sizeof value;
-    if (HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value, &length, 0))
+    if (winInet.HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value, &length, 0))
         response.status = value;
     value = 0;
     length = sizeof value;
-    if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &value, &length, 0))
+    if (winInet.HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &value, &length, 0))
         response.announced = value;
     return response;
 }
@@ -140,7 +141,7 @@ bool ContentEncoded(HINTERNET request)
 {
     char encoding[32];
     DWORD size = sizeof encoding;
-    if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_ENCODING, encoding, &size, 0))
+    if (winInet.HttpQueryInfoA(request, HTTP_QUERY_CONTENT_ENCODING, encoding, &size, 0))
         return lstrcmpiA(encoding, "identity") != 0;
     return GetLastError() == ERROR_INSUFFICIENT_BUFFER;
 }

@@ -2,7 +2,7 @@
 // program, an open document) cannot be opened exclusively; one this user may not write gives access denied.
 #include "replace_check.h"
 #include <windows.h>
-#include "journal_format.h"
+#include "../../common/journal_format.h"
 #include "tree_placement.h"
 #include "../../common/wide_path.h"
 

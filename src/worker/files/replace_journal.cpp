@@ -7,7 +7,7 @@
 // - a temporary ".kvnew" file that a cut-short copy left beside its target is removed.
 #include "replace_journal.h"
 #include "file_placement.h"
-#include "journal_format.h"
+#include "../../common/journal_owner.h"
 #include "../../common/heap.h"
 #include "../../common/text.h"
 #include "../../common/whole_file.h"
@@ -87,9 +87,6 @@ bool CommitJournal(ReplaceJournal *journal, const char *path)
     return committed && WidenPath(widePath, path) && DeleteWithRetries(widePath);
 }
 
-// A journal holds a line of at most JOURNAL_LINE_CAPACITY bytes for each file and folder of the update.
-static const unsigned JOURNAL_READ_LIMIT = 64u << 20;
-
 static bool Exists(const wchar_t *path)
 {
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
@@ -147,7 +144,14 @@ static bool UndoRecord(const UndoRoots &roots, char kind, const char *text, unsi
     return undone;
 }
 
-UndoOutcome UndoJournal(const char *path, unsigned *restored)
+bool SetJournalAside(const char *path, const wchar_t *aside)
+{
+    wchar_t widePath[MAX_PATH];
+    return WidenPath(widePath, path) &&
+           MoveFileExW(widePath, aside, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
+}
+
+UndoOutcome UndoJournal(const char *path, const char *applicationFolder, unsigned *restored)
 {
     wchar_t widePath[MAX_PATH];
     if (!WidenPath(widePath, path))
@@ -168,9 +172,10 @@ UndoOutcome UndoJournal(const char *path, unsigned *restored)
     if (ReadJournalHeader(lines, count, &header) && !header.committed) {
         UndoRoots roots;
         roots.codePage = header.utf8 ? CP_UTF8 : CP_ACP;
-        bool rooted = WidenPathFrom(roots.codePage, roots.application, header.applicationFolder) &&
+        bool rooted = JournalBelongsTo(lines, count, header, widePath, applicationFolder) &&
+                      WidenPathFrom(roots.codePage, roots.application, header.applicationFolder) &&
                       WidenPathFrom(roots.codePage, roots.backup, header.backupFolder);
-        outcome = rooted ? UNDO_COMPLETE : UNDO_INCOMPLETE;
+        outcome = rooted ? UNDO_COMPLETE : UNDO_FOREIGN;
         for (unsigned i = count; rooted && i > header.firstRecord; i--) {
             char kind = 0;
             const char *relative = 0;
@@ -181,7 +186,7 @@ UndoOutcome UndoJournal(const char *path, unsigned *restored)
     }
     FreeBytes(lines);
     FreeBytes(text);
-    if (outcome != UNDO_INCOMPLETE && !DeleteWithRetries(widePath))
+    if (outcome != UNDO_INCOMPLETE && outcome != UNDO_FOREIGN && !DeleteWithRetries(widePath))
         outcome = UNDO_INCOMPLETE;
     return outcome;
 }

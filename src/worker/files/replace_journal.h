@@ -28,9 +28,14 @@ enum UndoOutcome {
     UNDO_NOTHING,    // no journal, or one that had nothing to undo (not begun, or committed)
     UNDO_COMPLETE,   // the application is as it was before the replacement
     UNDO_INCOMPLETE, // something could not be put back: the journal stays for the next try
+    UNDO_FOREIGN,    // not this application's journal, or not one this worker wrote: nothing was touched
 };
 
-// Undoes the replacement that the journal describes, newest change first. It goes on past a file it cannot
-// put back, so that every other one is restored; the journal is deleted once nothing is left to undo.
-// `restored` (may be 0) counts the files put back or removed.
-UndoOutcome UndoJournal(const char *path, unsigned *restored);
+// Undoes the replacement that the journal describes, newest change first, when it is the journal of
+// `applicationFolder` (ANSI, ending in a backslash) with its backup in the journal's own folder and only
+// names inside both. It goes on past a file it cannot put back, so that every other one is restored; the
+// journal is deleted once nothing is left to undo. `restored` (may be 0) counts the files put back or removed.
+UndoOutcome UndoJournal(const char *path, const char *applicationFolder, unsigned *restored);
+
+// Moves a journal that is not acted on out of the work folder, to `aside`, replacing an earlier one there.
+bool SetJournalAside(const char *path, const wchar_t *aside);

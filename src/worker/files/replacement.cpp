@@ -67,6 +67,6 @@ ReplaceOutcome ReplaceApplication(const ReplaceJob &job, ReplaceReport *report)
     if (placed && (!haveBackup || CommitJournal(&journal, job.journalPath)))
         return REPLACE_DONE;
     CloseJournal(&journal);
-    UndoOutcome undo = haveBackup ? UndoJournal(job.journalPath, &report->restored) : UNDO_NOTHING;
+    UndoOutcome undo = haveBackup ? UndoJournal(job.journalPath, job.applicationFolder, &report->restored) : UNDO_NOTHING;
     return undo == UNDO_INCOMPLETE ? REPLACE_UNDO_INCOMPLETE : REPLACE_UNDONE;
 }

@@ -6,7 +6,7 @@
 // planning: one that does not fit fails the plan instead of being cut.
 #include "tree_placement.h"
 #include "file_placement.h"
-#include "journal_format.h"
+#include "../../common/journal_format.h"
 #include "../../common/heap.h"
 #include "../../common/text.h"
 #include "../../common/wide_path.h"

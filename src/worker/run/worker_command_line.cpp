@@ -1,13 +1,9 @@
-// Splitting the worker's command line into positional tokens and option letters.
-//
-// Tokens are separated by blanks (0x20 only). A token is quoted when a double quote comes before the next
-// blank: it then runs to the closing quote, may hold blanks and "-", and may be empty ("" keeps a position
-// free so that a later token can be given). Text before the opening quote is dropped and text between the
-// closing quote and the next blank is skipped. An unquoted token that starts with "-" is an option token:
-// it takes no position, and each of its letters switches one flag at once, so a failure later in the line
-// keeps the options read before it. All searches step over double-byte characters whole.
+// Splitting the worker's command line into positional tokens and option letters (common/command_tokens.h).
+// Each letter of an option token switches one flag at once, so a failure later in the line keeps the options
+// read before it.
 #include "worker_command_line.h"
 #include "worker_settings.h"
+#include "../../common/command_tokens.h"
 #include "../../common/heap.h"
 #include "../../common/multibyte_path.h"
 #include "../../common/text.h"
@@ -90,38 +86,17 @@ bool ParseWorkerCommandLine(const char *text)
     const char *end = text + TextLength(text);
     const char *position = text;
     unsigned count = 0;
-    while (position < end) {
-        while (*position == ' ')
-            position++;
-        // Trailing blanks end the line; they do not make an empty token.
-        if (position >= end)
+    for (;;) {
+        CommandToken token;
+        CommandTokenKind kind = NextCommandToken(&position, end, &token);
+        if (kind == COMMAND_TOKEN_END)
             break;
-        const char *blank = FindCharMultibyte(position, ' ');
-        const char *quote = FindCharMultibyte(position, '"');
-        const char *tokenStart;
-        const char *tokenEnd;
-        if (quote && (!blank || quote < blank)) {
-            tokenStart = quote + 1;
-            tokenEnd = FindCharMultibyte(tokenStart, '"');
-            if (!tokenEnd)
-                return false;
-            blank = FindCharMultibyte(tokenEnd + 1, ' ');
-        } else if (*position == '-') {
-            ApplyOptionToken(position, blank ? blank : end);
-            if (!blank)
-                break;
-            position = blank + 1;
-            continue;
-        } else {
-            tokenStart = position;
-            tokenEnd = blank ? blank : end;
-        }
-        if (!StoreToken(count, tokenStart, static_cast<unsigned>(tokenEnd - tokenStart)))
+        if (kind == COMMAND_TOKEN_MALFORMED)
             return false;
-        count++;
-        if (!blank)
-            break;
-        position = blank + 1;
+        if (kind == COMMAND_TOKEN_OPTION)
+            ApplyOptionToken(token.start, token.start + token.length);
+        else if (!StoreToken(count++, token.start, token.length))
+            return false;
     }
     return count >= 4;
 }

@@ -5,6 +5,7 @@
 // launcher once more with the cleanup argument: that launcher waits on the same mutex, so it deletes the
 // temporary folder (and this executable) only when the worker is gone.
 #include "worker_entry.h"
+#include "../../common/system_library.h"
 #include "../run/module_instance.h"
 #include <shellapi.h>
 #include "../run/worker_command_line.h"
@@ -59,8 +60,8 @@ int RunWorker(HINSTANCE instance, const char *commandText)
 {
     // Recorded first, so that even the earliest message comes from the worker's own string table.
     moduleInstance = instance;
-    // Libraries loaded by bare name (the archivers) must never come from the current directory.
-    SetDllDirectoryA("");
+    // Libraries (WinINet, the common controls, the archivers) come from the system folder alone.
+    RestrictLibrarySearch();
     HANDLE mutex = CreateMutexA(0, FALSE, KOVREL_MUTEX_NAME);
     if (!mutex) {
         ShowInitFailure();

@@ -9,6 +9,7 @@
 #include "../verify/archive_digest.h"
 #include "../../common/path_compose.h"
 #include "../../common/path_exists.h"
+#include "../../common/text.h"
 
 // Two of the largest reads: a checked archive is hashed up to two reads behind its download.
 static const unsigned ARCHIVE_BUFFER_CAP = 2 * 4 * 409600;
@@ -33,8 +34,13 @@ static bool BeginArchive(void *context, const FetchResponse &response)
     UpdateRun &run = *static_cast<UpdateRun *>(context);
     EnterStage(run, STAGE_CREATE_ARCHIVE_FILE);
     char name[MAX_PATH];
-    if (!ArchiveFileName(run.feed.archiveUrl, name, sizeof name) || !IsPlainFileName(name) ||
-        !ComposePath(run.archive, run.folders.work, name)) {
+    bool named = ArchiveFileName(run.feed.archiveUrl, name, sizeof name) && IsPlainFileName(name);
+    // A server may name the archive after the work folder's own files, the journal above all.
+    if (named && IsWorkFolderName(name)) {
+        LogRun("the archive's name %s is the work folder's own; stored as %s", name, FALLBACK_ARCHIVE_NAME);
+        CopyText(name, sizeof name, FALLBACK_ARCHIVE_NAME);
+    }
+    if (!named || !ComposePath(run.archive, run.folders.work, name)) {
         Fail(run);
         return false;
     }

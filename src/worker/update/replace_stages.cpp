@@ -1,11 +1,13 @@
 // The last stages: the user closes the application, and the unpacked files replace its own.
 #include "update_run.h"
+#include <shlobj.h>
 #include "../download/download_progress.h"
 #include "../files/replacement.h"
 #include "../run/run_log.h"
 #include "../run/worker_resources.h"
 #include "../run/worker_settings.h"
 #include "../ui/worker_message.h"
+#include "../../common/wide_path.h"
 
 // How long a silent run waits for the application's files to be free before it gives up.
 static const DWORD IN_USE_WAIT_MS = 30000;
@@ -14,12 +16,31 @@ static const DWORD IN_USE_POLL_MS = 1000;
 // A replacement that a crash, a kill or a power cut interrupted is undone first, before anything of the network
 // is touched, so the application is whole again whatever else fails. One that cannot be completely undone ends
 // the run: no update may go over a mixed application, and the journal stays for the next start.
+// A journal that is not this application's is never acted on. It is kept beside the run logs for inspection
+// (an earlier one there is replaced), or deleted when it cannot be moved, so that it cannot come back.
+static void SetForeignJournalAside(UpdateRun &run)
+{
+    wchar_t aside[MAX_PATH];
+    bool moved = SUCCEEDED(SHGetFolderPathW(0, CSIDL_LOCAL_APPDATA, 0, 0, aside)) &&
+                 ComposeWidePath(aside, aside, L"\\Kovrel\\") && (CreateDirectoryW(aside, 0) || true) &&
+                 ComposeWidePath(aside, aside, L"refused.journal") && SetJournalAside(run.folders.journal, aside);
+    if (!moved)
+        DeleteFileA(run.folders.journal);
+    LogRun("a journal that is not this application's was %s, not undone: %s",
+           moved ? "set aside as refused.journal" : "deleted", run.folders.journal);
+}
+
 bool UndoInterruptedUpdate(UpdateRun &run)
 {
     if (!run.folders.haveWork)
         return true;
     unsigned restored = 0;
-    UndoOutcome outcome = UndoJournal(run.folders.journal, &restored);
+    UndoOutcome outcome = UndoJournal(run.folders.journal, run.folders.haveApplication ? run.folders.application : "",
+                                      &restored);
+    if (outcome == UNDO_FOREIGN) {
+        SetForeignJournalAside(run);
+        return true;
+    }
     if (outcome != UNDO_NOTHING)
         LogRun("interrupted update undone: %u files put back or removed%s", restored,
                outcome == UNDO_INCOMPLETE ? ", some left for the next start" : "");

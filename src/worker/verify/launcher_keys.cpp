@@ -12,12 +12,13 @@ bool LoadPublisherKeys(const char *launcherPath, PublisherKeys *keys)
     HMODULE launcher = LoadLibraryExA(launcherPath, 0, LOAD_LIBRARY_AS_DATAFILE);
     if (!launcher)
         return false;
-    bool read = true;
+    // Every launcher carries a block, empty when it has no keys. One that cannot be found or read may have
+    // been taken out to pass for keyless: the worker then goes on as if keys existed and none matched.
+    bool read = false;
     HRSRC found = FindResourceA(launcher, MAKEINTRESOURCEA(KEY_BLOCK_ID), MAKEINTRESOURCEA(10)); // RT_RCDATA
     if (found) {
         HGLOBAL loaded = LoadResource(launcher, found);
         const void *block = loaded ? LockResource(loaded) : 0;
-        // A block that is there but cannot be read or is malformed is not the same as no block.
         read = block && ParsePublisherKeys(static_cast<const unsigned char *>(block), SizeofResource(launcher, found),
                                            keys);
     }

@@ -2,7 +2,6 @@
 #pragma once
 #include "publisher_keys.h"
 
-// Reads the key block from the launcher file. A launcher without a block has no keys. False when the
-// launcher cannot be read at all: whether keys exist is then unknown, and the caller must not go on
-// unsigned.
+// Reads the key block from the launcher file; an empty block means no keys. False when the launcher or its
+// block cannot be found or read: whether keys exist is then unknown, and the caller must not go on unsigned.
 bool LoadPublisherKeys(const char *launcherPath, PublisherKeys *keys);

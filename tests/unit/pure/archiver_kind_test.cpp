@@ -159,3 +159,11 @@ TEST(ArchiveName, OnlyPlainFileNamesAreUsed)
         EXPECT_EQ(row.plain, IsPlainFileName(row.name)) << "'" << row.name << "'";
     EXPECT_FALSE(IsPlainFileName(nullptr));
 }
+
+TEST(ArchiveName, TheWorkFolderKeepsItsOwnNames)
+{
+    for (const char *own : {"Kovrel.journal", "KOVREL.JOURNAL", "kovrel.ini", "Src", "bup"})
+        EXPECT_TRUE(IsWorkFolderName(own)) << own;
+    for (const char *other : {"Kovrel.journal.zip", "Src.zip", "update.zip", "Bu", ""})
+        EXPECT_FALSE(IsWorkFolderName(other)) << other;
+}

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
-#include "../../../src/worker/files/journal_format.h"
+#include "../../../src/common/journal_format.h"
 
 static std::vector<std::string> Split(std::string text)
 {

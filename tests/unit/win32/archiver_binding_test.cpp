@@ -121,18 +121,36 @@ TEST_F(Archivers, SelectByExtension)
     EXPECT_FALSE(binding.SelectByExtension(nullptr));
 }
 
-TEST_F(Archivers, LibraryWithoutItsBusyQueryIsReleased)
+// Archivers come from the system folder alone: one planted beside the program or in the current folder is
+// never loaded, and a broken one in the system folder is released again.
+TEST_F(Archivers, OnlyTheSystemFolderIsSearched)
 {
-    char dist[MAX_PATH];
+    char dist[MAX_PATH], system[MAX_PATH];
     GetModuleFileNameA(0, dist, MAX_PATH);
     *strrchr(dist, '\\') = 0;
-    ASSERT_TRUE(CopyFileA((std::string(dist) + "\\broken_archiver.dll").c_str(), (folder / "cab32.dll").c_str(), FALSE));
-    // The test's folder comes before the system folder in the search order.
-    ASSERT_TRUE(SetDllDirectoryA(folder.Path().c_str()));
+    GetSystemDirectoryA(system, MAX_PATH);
+    std::string broken = std::string(dist) + "\\broken_archiver.dll", installed = std::string(system) + "\\cab32.dll";
+    std::string kept = folder / "cab32.kept", planted = std::string(dist) + "\\cab32.dll";
+    ASSERT_TRUE(CopyFileA(broken.c_str(), planted.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(broken.c_str(), (folder / "cab32.dll").c_str(), FALSE));
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.Path().c_str()));
+    bool bound = binding.Bind(ARCHIVER_CAB);
+    char loaded[MAX_PATH] = "";
+    if (bound)
+        GetModuleFileNameA(binding.module, loaded, MAX_PATH);
+    binding.Unbind();
+    EXPECT_TRUE(bound) << "the planted copies lack the busy query; the system's stand-in has it";
+    EXPECT_EQ(0, _strnicmp(loaded, system, strlen(system))) << loaded;
+
+    ASSERT_TRUE(MoveFileA(installed.c_str(), kept.c_str()));
+    ASSERT_TRUE(CopyFileA(broken.c_str(), installed.c_str(), FALSE));
     EXPECT_FALSE(binding.Bind(ARCHIVER_CAB));
-    SetDllDirectoryA("");
     EXPECT_EQ(nullptr, GetModuleHandleA("cab32.dll"));
     EXPECT_EQ(ARCHIVER_NONE, binding.kind);
+    DeleteFileA(installed.c_str());
+    EXPECT_TRUE(MoveFileA(kept.c_str(), installed.c_str()));
+    SetCurrentDirectoryA(dist);
+    DeleteFileA(planted.c_str());
 }
 
 TEST_F(Archivers, ExtractsIntoTheDestinationWithTheExactCommandLine)

@@ -38,7 +38,7 @@ protected:
     {
         ASSERT_TRUE(WriteTestFile(journal, mark + ("\r\nA " + app + "\r\nB " + backup + "\r\n") + records + torn));
     }
-    UndoOutcome Undo(unsigned *restored = nullptr) { return UndoJournal(journal.c_str(), restored); }
+    UndoOutcome Undo(unsigned *restored = nullptr) { return UndoJournal(journal.c_str(), app.c_str(), restored); }
 
     TestFolder folder;
     std::string app, backup, journal;
@@ -209,3 +209,32 @@ TEST_F(ReplaceJournalUndo, RecordsReachTheDiskBeforeTheFirstChange)
 }
 
 } // namespace
+
+// A journal is acted on only when it is this application's, with its backup beside it and names inside both;
+// any other is left whole and untouched for the caller to set aside.
+TEST_F(ReplaceJournalUndo, ForeignJournalsAreNeverActedOn)
+{
+    std::string elsewhere = folder / "Elsewhere\\";
+    ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), 0));
+    struct Case {
+        const char *label;
+        std::string applicationLine, backupLine, name;
+    } cases[] = {
+        {"another application folder", elsewhere, backup, "doc.txt"},
+        {"a backup folder not its own", app, elsewhere, "doc.txt"},
+        {"a name going up", app, backup, "..\\Elsewhere\\doc.txt"},
+        {"a rooted name", app, backup, "\\doc.txt"},
+        {"a name with a drive", app, backup, "C:doc.txt"},
+        {"a stream", app, backup, "doc.txt:hidden"},
+    };
+    for (const Case &c : cases) {
+        ASSERT_TRUE(WriteTestFile(elsewhere + "doc.txt", "user's"));
+        ASSERT_TRUE(WriteTestFile(app + "doc.txt", "app's"));
+        ASSERT_TRUE(WriteTestFile(journal, "KOVREL-JOURNAL 2\r\nA " + c.applicationLine + "\r\nB " + c.backupLine +
+                                               "\r\nC " + c.name + "\r\nR " + c.name + "\r\n"));
+        EXPECT_EQ(UNDO_FOREIGN, Undo()) << c.label;
+        EXPECT_EQ("user's", Read(elsewhere + "doc.txt")) << c.label;
+        EXPECT_EQ("app's", Read(app + "doc.txt")) << c.label;
+        EXPECT_TRUE(Exists(journal)) << c.label << ": kept for the caller to set aside";
+    }
+}

@@ -175,7 +175,7 @@ TEST_P(TreeCopyBothWays, FailedPlacementIsUndoneFromItsJournal)
     EXPECT_FALSE(Exists(destination + "zzz.dll")) << "the original went to the backup first";
 
     unsigned restored = 0;
-    EXPECT_EQ(UNDO_COMPLETE, UndoJournal(journalPath.c_str(), &restored));
+    EXPECT_EQ(UNDO_COMPLETE, UndoJournal(journalPath.c_str(), destination.c_str(), &restored));
     EXPECT_EQ("old app", Read(destination + "app.exe"));
     EXPECT_TRUE(GetFileAttributesA((destination + "app.exe").c_str()) & FILE_ATTRIBUTE_READONLY)
         << "a restored read-only file is read-only again";
@@ -222,7 +222,7 @@ TEST_P(TreeCopyBothWays, NamesOutsideTheAnsiCodePageArePlacedAndUndone)
     }
 
     // As the next start finds the journal of a worker killed before its commit.
-    EXPECT_EQ(UNDO_COMPLETE, UndoJournal(journalPath.c_str(), nullptr));
+    EXPECT_EQ(UNDO_COMPLETE, UndoJournal(journalPath.c_str(), destination.c_str(), nullptr));
     for (const Row &row : rows)
         EXPECT_EQ(row.old ? row.old : "<missing>", Read(Below(destination, row.name))) << row.name;
     EXPECT_FALSE(Exists(Below(destination, "Ελληνικά"))) << "the folder the update made is gone";

@@ -1,6 +1,6 @@
 // Composing and reading the lines of the replacement journal.
 #include "journal_format.h"
-#include "../../common/text.h"
+#include "text.h"
 
 bool FormatJournalLine(char *buffer, unsigned capacity, char kind, const char *text)
 {
@@ -60,4 +60,23 @@ bool ReadJournalHeader(char **lines, unsigned count, JournalHeader *header)
         if (ReadJournalRecord(lines[i], &kind, &text) && kind == JOURNAL_COMMITTED)
             header->committed = true;
     return true;
+}
+
+bool IsJournalNameInside(const char *name)
+{
+    if (!name[0] || name[0] == '\\' || name[0] == '/')
+        return false;
+    for (const char *start = name;;) {
+        const char *end = start;
+        while (*end && *end != '\\' && *end != '/') {
+            if (*end == ':')
+                return false;
+            end++;
+        }
+        if (end - start == 2 && start[0] == '.' && start[1] == '.')
+            return false;
+        if (!*end)
+            return true;
+        start = end + 1;
+    }
 }

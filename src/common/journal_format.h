@@ -22,6 +22,9 @@
 const char JOURNAL_MARK[] = "KOVREL-JOURNAL 2";
 const char JOURNAL_MARK_ANSI[] = "KOVREL-JOURNAL 1";
 
+// A journal holds a header and one line per file or folder; this is far more than any update writes.
+const unsigned JOURNAL_READ_LIMIT = 64u << 20;
+
 // Bytes that hold any line: a path of up to 260 UTF-16 units takes at most three bytes for each in UTF-8.
 const unsigned JOURNAL_LINE_CAPACITY = 3 * 260 + 8;
 
@@ -54,3 +57,8 @@ bool ReadJournalHeader(char **lines, unsigned count, JournalHeader *header);
 
 // The kind and text of a record line; false for a line that is not a record.
 bool ReadJournalRecord(const char *line, char *kind, const char **text);
+
+// True when a record's name can only name something below its root: relative, without a drive, a stream (':')
+// or a ".." component. Checked byte by byte, which is safe in any code page: none of these bytes is ever the
+// second byte of a double-byte character except '\', and a '\' taken for a separator only refuses more.
+bool IsJournalNameInside(const char *name);

@@ -1,0 +1,90 @@
+"""Nothing is acted on that Kovrel did not write or verify: journals planted in the work folder or sent as an
+archive, and a launcher whose key block is gone (test_verified_update.py). Every case ends with the user's
+own files outside the application untouched."""
+import os
+
+import harness
+import pytest
+import sample_app
+from updates import (KOVREL, MSG_EXTRACT, MSG_UPDATED, RESULT_UPDATED, STATE_DONE, STATE_FAILED, assert_updated,
+                     confirm_close, journal, publish, silent_arguments)
+from updates import app, updater  # noqa: F401 - fixtures shared with the update tests
+
+USERS_OWN = b"the user's own document"
+
+
+@pytest.fixture
+def documents(tmp_path):
+    folder = tmp_path / "Documents"
+    folder.mkdir()
+    (folder / "doc.txt").write_bytes(USERS_OWN)
+    return folder
+
+
+def refused_journal():
+    return harness.PREFIX / "drive_c" / "users" / harness.prefix_user() / "AppData" / "Local" / "Kovrel" / \
+        "refused.journal"
+
+
+def journal_text(application, backup, records):
+    lines = ["KOVREL-JOURNAL 2", f"A {harness.windows_path(application)}\\", f"B {harness.windows_path(backup)}\\"]
+    return ("\r\n".join(lines + records) + "\r\n").encode("utf-8")
+
+
+def plant(work, application, backup, records):
+    """A journal in the work folder, with a planted file in its own backup folder."""
+    (work / "Bup").mkdir(parents=True, exist_ok=True)
+    (work / "Bup" / "doc.txt").write_bytes(b"planted")
+    (work / "Kovrel.journal").write_bytes(journal_text(application, backup, records))
+
+
+# Each would move or delete the user's document if it were undone.
+PLANTED = {
+    "another application folder": lambda app, work, docs: (docs, work / "Bup", ["R doc.txt"]),
+    "a backup folder not its own": lambda app, work, docs: (app.folder, docs, ["R doc.txt"]),
+    "a name going up": lambda app, work, docs: (app.folder, work / "Bup",
+                                                ["C " + os.path.relpath(docs / "doc.txt", app.folder).replace("/", "\\")]),
+    "a rooted name": lambda app, work, docs: (app.folder, work / "Bup", ["C " + harness.windows_path(docs / "doc.txt")]),
+}
+
+
+@pytest.mark.parametrize("variant", PLANTED)
+def test_a_planted_journal_is_set_aside_and_the_run_goes_on(variant, updater, served, app, kovrel, documents):
+    refused_journal().unlink(missing_ok=True)
+    plant(updater.work, *PLANTED[variant](app, updater.work, documents))
+    run = updater.start(publish(served))
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert (outcome.state, outcome.result, outcome.message) == (STATE_DONE, RESULT_UPDATED, MSG_UPDATED), outcome
+    assert (documents / "doc.txt").read_bytes() == USERS_OWN
+    assert_updated(app)
+    assert not journal(updater).exists()
+    assert b"\r\nA " in refused_journal().read_bytes(), "kept for inspection"
+
+
+def test_an_archive_named_as_the_journal_is_never_one(updater, served, app, kovrel, documents):
+    served.put("Kovrel.journal", journal_text(documents, updater.work / "Bup", ["C doc.txt"]))
+    served.put("Kovrel.ini", sample_app.info_text(served.url("Kovrel.journal")))
+    outcome = updater.start(served.url("Kovrel.ini")).finish()
+    assert (outcome.state, outcome.message) == (STATE_FAILED, MSG_EXTRACT), outcome
+    assert not journal(updater).exists()
+    run = updater.start(publish(served))
+    confirm_close(kovrel)
+    assert run.finish().message == MSG_UPDATED
+    assert (documents / "doc.txt").read_bytes() == USERS_OWN
+
+
+@pytest.mark.parametrize("sound", [True, False], ids=["another application's", "unsound"])
+def test_the_launcher_keeps_only_journals_of_an_application(sound, kovrel, kovrel_temp, served, app, documents):
+    """Another application's journal keeps its folder for that application, and this run uses the next one;
+    an unsound journal's folder is emptied like any stale one."""
+    work = kovrel_temp / "Work"
+    plant(work, documents, work / "Bup" if sound else documents, ["R doc.txt"])
+    run = kovrel.start_launcher(KOVREL, silent_arguments(publish(served), app))
+    confirm_close(kovrel)
+    assert run.exit_code() == 0
+    used = kovrel_temp.parent / "Kovrel1" if sound else kovrel_temp
+    assert harness.wait_until(lambda: not used.exists() and kovrel.wait_mutex_free(1000), 120), f"{used} stays"
+    assert_updated(app)
+    assert (documents / "doc.txt").read_bytes() == USERS_OWN
+    assert (work / "Kovrel.journal").exists() == sound
