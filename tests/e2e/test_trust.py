@@ -2,6 +2,7 @@
 archive, and a launcher whose key block is gone (test_verified_update.py). Every case ends with the user's
 own files outside the application untouched."""
 import os
+import shutil
 
 import harness
 import pytest
@@ -9,6 +10,7 @@ import sample_app
 from updates import (KOVREL, MSG_EXTRACT, MSG_UPDATED, RESULT_UPDATED, STATE_DONE, STATE_FAILED, assert_updated,
                      confirm_close, journal, publish, silent_arguments)
 from updates import app, updater  # noqa: F401 - fixtures shared with the update tests
+from test_dialog import BUTTON_CLOSE, close_dialog, installed, wait_for_button  # noqa: F401 - installed: a fixture
 
 USERS_OWN = b"the user's own document"
 
@@ -88,3 +90,36 @@ def test_the_launcher_keeps_only_journals_of_an_application(sound, kovrel, kovre
     assert_updated(app)
     assert (documents / "doc.txt").read_bytes() == USERS_OWN
     assert (work / "Kovrel.journal").exists() == sound
+
+
+PLANTED_LIBRARIES = ("wininet.dll", "comctl32.dll", "Unlha32.dll")
+
+
+def test_libraries_planted_beside_the_worker_are_never_loaded(installed, kovrel, kovrel_temp, served, tmp_path,
+                                                               wine_env):
+    """A WinINet, common controls and archiver of an attacker's beside the worker, beside the application and
+    in the current folder. Wine is told to prefer such copies to its own, as Windows would find them first
+    beside a program; none is loaded, and the update goes through with the system's."""
+    marker = tmp_path / "loaded.txt"
+    worker_folder = tmp_path / "Worker"
+    worker_folder.mkdir()
+    for folder in (worker_folder, installed.folder):
+        for name in PLANTED_LIBRARIES:
+            shutil.copyfile(harness.DIST / "planted_library.dll", folder / name)
+    shutil.copyfile(harness.DIST / "Kovrelw.exe", worker_folder / "Kovrelw.exe")
+    shutil.copyfile(KOVREL, worker_folder / "Kovrel.exe")
+    # The stand-ins read a zip under any extension; .lzh goes to Unlha32.dll.
+    info = publish(served, "update.lzh")
+    worker = harness.windows_path(worker_folder / "Kovrelw.exe")
+    arguments = f'"{harness.windows_path(worker_folder / "Kovrel.exe")}" {info} "{installed.windows_exe()}" ' \
+                f'{sample_app.SECTION} 1.0'
+    overrides = wine_env.get("WINEDLLOVERRIDES", "") + ";wininet,comctl32=n,b"
+    kovrel.start(worker, f'"{worker}" {arguments}', {"WINEDLLOVERRIDES": overrides,
+                                                     "KOVREL_PLANTED_MARKER": harness.windows_path(marker)},
+                 cwd=installed.folder)
+    confirm_close(kovrel)
+    wait_for_button(kovrel, BUTTON_CLOSE)
+    close_dialog(kovrel, kovrel_temp)
+    assert not marker.exists(), marker.read_text(errors="replace")
+    planted = {name: (harness.DIST / "planted_library.dll").read_bytes() for name in PLANTED_LIBRARIES}
+    assert_updated(installed, dict(planted, **{"Kovrel.exe": KOVREL.read_bytes()}))
