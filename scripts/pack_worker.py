@@ -14,8 +14,10 @@ MARK = b"KvZ1"
 HEADER = struct.Struct("<4sII")
 CHUNK = 4096
 MIN_MATCH = 3
-# Candidates looked at per position: enough for executables, and a build stays within a second or two.
-CHAIN_DEPTH = 24
+# Candidates looked at per position: enough for executables, and a build stays within a few seconds.
+CHAIN_DEPTH = 64
+# Match lengths tried below a match's longest when choosing the cheapest way through a chunk.
+SHORT_CUTS = 32
 
 
 def fnv1a(data):
@@ -33,52 +35,69 @@ def _length_bits(position):
     return 16 - offset_bits
 
 
-def _compress_chunk(chunk):
-    """The tokens of one chunk (flag bytes included), or None when they are no shorter than the chunk."""
+def _longest_matches(chunk):
+    """For every position of a chunk, its longest earlier match within the chunk: (length, distance), or
+    (0, 0). The longest a match may be depends on the position, as the offset takes more bits further in."""
     size = len(chunk)
-    out = bytearray()
     heads = {}
+    found = [(0, 0)] * size
+    for position in range(size - MIN_MATCH + 1):
+        key = chunk[position:position + MIN_MATCH]
+        candidates = heads.setdefault(key, [])
+        most = min((1 << _length_bits(position)) - 1 + MIN_MATCH, size - position)
+        best_length = best_distance = 0
+        for start in reversed(candidates[-CHAIN_DEPTH:]):
+            if best_length and chunk[start + best_length] != chunk[position + best_length]:
+                continue
+            if chunk[start:start + most] == chunk[position:position + most]:
+                best_length, best_distance = most, position - start
+                break
+            length = MIN_MATCH
+            while length < most and chunk[start + length] == chunk[position + length]:
+                length += 1
+            if length > best_length:
+                best_length, best_distance = length, position - start
+        found[position] = (best_length, best_distance)
+        candidates.append(position)
+    return found
+
+
+def _compress_chunk(chunk):
+    """The tokens of one chunk (flag bytes included), or None when they are no shorter than the chunk.
+    The cheapest way through the chunk is chosen from its end: a literal costs 9 bits, a match 17, and a
+    match may be cut short where that lets a longer one start sooner."""
+    size = len(chunk)
+    matches = _longest_matches(chunk)
+    cost = [0] * (size + 1)
+    step = [1] * size
+    for position in range(size - 1, -1, -1):
+        best, take = 9 + cost[position + 1], 1
+        length = matches[position][0]
+        if length:
+            # Every length up to a short bound, and the longest: longer cuts rarely pay.
+            for candidate in list(range(MIN_MATCH, min(length, SHORT_CUTS) + 1)) + [length]:
+                total = 17 + cost[position + candidate]
+                if total < best:
+                    best, take = total, candidate
+        cost[position], step[position] = best, take
+    out = bytearray()
     flag_at = -1
     token = 8
     position = 0
-    limit = size  # compressed data must stay below the raw size to be worth its flag bytes
     while position < size:
         if token == 8:
             flag_at = len(out)
             out.append(0)
             token = 0
-        best_length = 0
-        best_distance = 0
-        if position + MIN_MATCH <= size:
-            length_bits = _length_bits(position)
-            most = min((1 << length_bits) - 1 + MIN_MATCH, size - position)
-            key = chunk[position:position + MIN_MATCH]
-            candidates = heads.get(key)
-            if candidates:
-                for start in reversed(candidates[-CHAIN_DEPTH:]):
-                    if best_length and chunk[start + best_length] != chunk[position + best_length]:
-                        continue
-                    if chunk[start:start + most] == chunk[position:position + most]:
-                        best_length, best_distance = most, position - start
-                        break
-                    length = MIN_MATCH
-                    while length < most and chunk[start + length] == chunk[position + length]:
-                        length += 1
-                    if length > best_length:
-                        best_length, best_distance = length, position - start
-        if best_length:
-            code = ((best_distance - 1) << length_bits) | (best_length - MIN_MATCH)
+        if step[position] > 1:
+            code = ((matches[position][1] - 1) << _length_bits(position)) | (step[position] - MIN_MATCH)
             out += struct.pack("<H", code)
             out[flag_at] |= 1 << token
-            step = best_length
         else:
             out.append(chunk[position])
-            step = 1
-        for at in range(position, min(position + step, size - MIN_MATCH + 1)):
-            heads.setdefault(chunk[at:at + MIN_MATCH], []).append(at)
-        position += step
+        position += step[position]
         token += 1
-        if len(out) >= limit:
+        if len(out) >= size:  # compressed data must stay below the raw size to be worth its flag bytes
             return None
     return out
 
