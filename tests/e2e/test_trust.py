@@ -7,7 +7,8 @@ import shutil
 import harness
 import pytest
 import sample_app
-from updates import (KOVREL, MSG_EXTRACT, MSG_UPDATED, RESULT_UPDATED, STATE_DONE, STATE_FAILED, assert_updated,
+from sample_app import files_only, tree
+from updates import (CONFIRM_CLOSE, KOVREL, MSG_EXTRACT, MSG_REPLACE, MSG_UPDATED, RESULT_UPDATED, STATE_DONE, STATE_FAILED, assert_updated,
                      confirm_close, journal, publish, silent_arguments)
 from updates import app, updater  # noqa: F401 - fixtures shared with the update tests
 from test_dialog import BUTTON_CLOSE, close_dialog, installed, wait_for_button  # noqa: F401 - installed: a fixture
@@ -123,3 +124,23 @@ def test_libraries_planted_beside_the_worker_are_never_loaded(installed, kovrel,
     assert not marker.exists(), marker.read_text(errors="replace")
     planted = {name: (harness.DIST / "planted_library.dll").read_bytes() for name in PLANTED_LIBRARIES}
     assert_updated(installed, dict(planted, **{"Kovrel.exe": KOVREL.read_bytes()}))
+
+
+def test_an_application_folder_swapped_for_a_link_is_never_written(updater, served, app, kovrel, documents):
+    """While the "close the application" box waits, the folder is moved away and a link to another folder
+    put in its place: the run fails with nothing written, neither there nor in the real folder."""
+    run = updater.start(publish(served))
+    box = kovrel.show("Kovrel", 60000)
+    assert box.text() == CONFIRM_CLOSE
+    moved = app.folder.with_name(app.folder.name + "-moved")
+    app.folder.rename(moved)
+    app.folder.symlink_to(documents, target_is_directory=True)
+    try:
+        kovrel.press("Kovrel", "OK")
+        outcome = run.finish()
+    finally:
+        app.folder.unlink()
+        moved.rename(app.folder)
+    assert (outcome.state, outcome.message) == (STATE_FAILED, MSG_REPLACE), outcome
+    assert sorted(os.listdir(documents)) == ["doc.txt"]
+    assert files_only(tree(app.folder)) == sample_app.VERSION_1_0

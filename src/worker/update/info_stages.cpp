@@ -17,6 +17,9 @@ static const unsigned INFO_BUFFER_CAP = 4096;
 void StartRun(UpdateRun &run)
 {
     EnterStage(run, STAGE_CONNECT);
+    if (run.folders.haveApplication && !HoldFolder(&run.application, run.folders.application))
+        LogRun("the application folder %s could not be opened (error %lu), or is a link", run.folders.application,
+               GetLastError());
     if (!UndoInterruptedUpdate(run))
         return;
     if (!run.folders.haveApplication)

@@ -7,6 +7,7 @@
 #include "../run/worker_resources.h"
 #include "../run/worker_settings.h"
 #include "../ui/worker_message.h"
+#include "../../common/path_exists.h"
 #include "../../common/wide_path.h"
 
 // How long a silent run waits for the application's files to be free before it gives up.
@@ -34,6 +35,13 @@ bool UndoInterruptedUpdate(UpdateRun &run)
 {
     if (!run.folders.haveWork)
         return true;
+    // An undo writes into the application folder too: never through a link that took its place.
+    if (PathExists(run.folders.journal, true) && !IsStillHeldFolder(run.application, run.folders.application)) {
+        LogRun("the application folder %s could not be held, or is a link: the interrupted update was not undone",
+               run.folders.application);
+        FailWith(run, IDS_FAILED_REPLACE);
+        return false;
+    }
     unsigned restored = 0;
     UndoOutcome outcome = UndoJournal(run.folders.journal, run.folders.haveApplication ? run.folders.application : "",
                                       &restored);
@@ -100,6 +108,12 @@ void Replace(UpdateRun &run)
 {
     EnterStage(run, STAGE_REPLACE_FILES);
     const RunFolders &folders = run.folders;
+    if (!IsStillHeldFolder(run.application, folders.application)) {
+        LogRun("the application folder %s is no longer the folder the run began with; nothing was written",
+               folders.application);
+        Fail(run);
+        return;
+    }
     bool haveBackup = (workerSettings.options & OPT_BACKUP) != 0;
     InUseWait wait = {&run, GetTickCount()};
     ReplaceJob job = {folders.unpacked, folders.application, haveBackup ? folders.backup : 0, folders.journal,

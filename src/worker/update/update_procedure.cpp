@@ -160,6 +160,7 @@ int RunUpdate(StatusBlock *block)
     run.block = block;
     run.silent = (workerSettings.options & OPT_SILENT) != 0;
     run.file = INVALID_HANDLE_VALUE;
+    run.application.handle = INVALID_HANDLE_VALUE;
     DeriveRunFolders(workerArgs.appPath, &run.folders);
     block->result = 0;
     block->failureMessage = 0;
@@ -176,6 +177,7 @@ int RunUpdate(StatusBlock *block)
     EndRunLog();
     EndDownloadSession(&run.session);
     CloseDownloadFile(run);
+    ReleaseFolder(&run.application);
     FreeBytes(run.info);
     if (!run.silent) {
         SendStatus(block, STATUS_FINISHED, 0);

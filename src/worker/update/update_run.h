@@ -3,6 +3,7 @@
 #include <windows.h>
 #include "update_stages.h"
 #include "../download/fetch.h"
+#include "../files/folder_identity.h"
 #include "../feed/update_feed.h"
 #include "../run/run_folders.h"
 #include "../run/status_channel.h"
@@ -14,6 +15,7 @@ struct UpdateRun {
     bool silent;
     DownloadSession session;
     RunFolders folders;
+    FolderIdentity application; // the application folder, held from the start
     PublisherKeys keys;
     char *info;            // the information file's bytes as downloaded, at most INFO_FILE_LIMIT
     unsigned infoLength;
