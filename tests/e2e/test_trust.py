@@ -9,7 +9,7 @@ import pytest
 import sample_app
 from sample_app import files_only, tree
 from updates import (CONFIRM_CLOSE, KOVREL, MSG_EXTRACT, MSG_REPLACE, MSG_UPDATED, RESULT_UPDATED, STATE_DONE, STATE_FAILED, assert_updated,
-                     confirm_close, journal, publish, silent_arguments)
+                     big_archive_files, confirm_close, journal, publish, silent_arguments)
 from updates import app, updater  # noqa: F401 - fixtures shared with the update tests
 from test_dialog import BUTTON_CLOSE, close_dialog, installed, wait_for_button  # noqa: F401 - installed: a fixture
 
@@ -144,3 +144,16 @@ def test_an_application_folder_swapped_for_a_link_is_never_written(updater, serv
     assert (outcome.state, outcome.message) == (STATE_FAILED, MSG_REPLACE), outcome
     assert sorted(os.listdir(documents)) == ["doc.txt"]
     assert files_only(tree(app.folder)) == sample_app.VERSION_1_0
+
+
+def test_the_archive_is_held_against_writers_while_it_is_unpacked(updater, served, app, kovrel):
+    """Within the unpacking's first report, while the unpacker waits for it, the checked archive cannot be
+    opened for writing; the update then goes through."""
+    files = big_archive_files()
+    archive = harness.windows_path(updater.work / "update.zip")
+    run = updater.start(publish(served, files=files), extra_env={"KOVREL_DRIVER_PROBE_AT": "67:" + archive})
+    confirm_close(kovrel)
+    outcome = run.finish()
+    assert "probe refused 32" in run.lines, run.lines  # ERROR_SHARING_VIOLATION
+    assert outcome.message == MSG_UPDATED
+    assert_updated(app, {"big.bin": files["big.bin"]})

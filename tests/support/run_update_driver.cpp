@@ -9,6 +9,8 @@
 //   state S result R message M          (M is the final message id)
 //   peak working set B                  (the process's peak working set in bytes, for the benchmarks)
 // With -s1 the run is silent: no window, RunUpdate on the main thread, only the two last lines. Environment:
+// KOVREL_DRIVER_PROBE_AT=P:PATH tries, within the first report >= P (so while the update thread waits for it),
+// to open PATH for writing, and prints "probe opened" or "probe refused <error>".
 // KOVREL_DRIVER_ABORT_AT=P asks whether to abort (as the dialog's cancel button does) after the first
 // progress report >= P. Once the copy has begun (the report of position 72), each report is one file placed, as long
 // as the update has fewer files than the copy's 28 steps (a position is reported only when it changes):
@@ -37,6 +39,8 @@
 
 static StatusBlock block;
 static long abortAt = -1;
+static long probeAt = -1;
+static std::string probePath;
 static bool abortRequested = false;
 static long filesCopied = -1; // -1 until the copy begins
 static long lockAfter = -1;
@@ -105,6 +109,14 @@ static LRESULT CALLBACK RecordingProcedure(HWND window, UINT message, WPARAM wPa
         if (filesCopied > 0 && filesCopied == holdAfter) {
             PrintLine("holding");
             Sleep(INFINITE);
+        }
+        if (probeAt >= 0 && static_cast<long>(lParam) >= probeAt) {
+            probeAt = -1;
+            HANDLE probe = CreateFileA(probePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                                       OPEN_EXISTING, 0, 0);
+            PrintLine(probe == INVALID_HANDLE_VALUE ? "probe refused " + std::to_string(GetLastError()) : "probe opened");
+            if (probe != INVALID_HANDLE_VALUE)
+                CloseHandle(probe);
         }
         // As the dialog's Cancel does: the question is put on this thread, once this report has returned.
         if (abortAt >= 0 && !abortRequested && static_cast<long>(lParam) >= abortAt) {
@@ -215,6 +227,11 @@ int main(int argc, char **argv)
     const char *abortText = std::getenv("KOVREL_DRIVER_ABORT_AT");
     if (abortText && *abortText)
         abortAt = std::strtol(abortText, 0, 10);
+    const char *probeText = std::getenv("KOVREL_DRIVER_PROBE_AT");
+    if (probeText && std::strchr(probeText, ':')) {
+        probeAt = std::strtol(probeText, 0, 10);
+        probePath = std::strchr(probeText, ':') + 1;
+    }
     const char *lockText = std::getenv("KOVREL_DRIVER_LOCK_AFTER");
     if (lockText && std::strchr(lockText, ':')) {
         lockAfter = std::strtol(lockText, 0, 10);

@@ -45,7 +45,7 @@ int main(int argc, char **argv)
         LogRun("archive %s", argv[i]);
         stopState = 0;
         reports = 0;
-        UnpackJob job = {argv[i], destination, 0, true, &stopState, CountProgress, 0};
+        UnpackJob job = {argv[i], INVALID_HANDLE_VALUE, destination, 0, true, &stopState, CountProgress, 0};
         const Unpacker *unpacker = FindUnpacker(argv[i]);
         UnpackResult result = {UNPACK_FAILED, UNPACK_CAUSE_UNKNOWN_KIND, 0};
         QueryPerformanceCounter(&start);

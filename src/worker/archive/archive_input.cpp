@@ -5,12 +5,16 @@
 // Large reads keep the number of calls low; the block is the unpacker's only copy of the archive.
 static const unsigned BLOCK_SIZE = 256 * 1024;
 
-bool OpenArchiveInput(ArchiveInput &input, const char *path)
+bool OpenArchiveInput(ArchiveInput &input, const char *path, HANDLE held)
 {
     input.block = static_cast<unsigned char *>(AllocateBytes(BLOCK_SIZE));
-    input.file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
-    LARGE_INTEGER size;
-    if (!input.block || input.file == INVALID_HANDLE_VALUE || !GetFileSizeEx(input.file, &size)) {
+    input.ownFile = held == INVALID_HANDLE_VALUE;
+    input.file = input.ownFile ? CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+                                             FILE_FLAG_SEQUENTIAL_SCAN, 0)
+                               : held;
+    LARGE_INTEGER size, start = {};
+    if (!input.block || input.file == INVALID_HANDLE_VALUE || !GetFileSizeEx(input.file, &size) ||
+        !SetFilePointerEx(input.file, start, 0, FILE_BEGIN)) {
         input.error = GetLastError();
         input.state = INPUT_READ_FAILED;
         return false;
@@ -24,7 +28,7 @@ bool OpenArchiveInput(ArchiveInput &input, const char *path)
 
 void CloseArchiveInput(ArchiveInput &input)
 {
-    if (input.file != INVALID_HANDLE_VALUE)
+    if (input.file != INVALID_HANDLE_VALUE && input.ownFile)
         CloseHandle(input.file);
     input.file = INVALID_HANDLE_VALUE;
     FreeBytes(input.block);

@@ -12,6 +12,7 @@ enum InputState {
 
 struct ArchiveInput {
     HANDLE file;
+    bool ownFile; // opened here, and closed here
     unsigned long long size;
     unsigned long long blockStart; // the file offset of block[0]
     unsigned char *block;
@@ -27,7 +28,8 @@ struct ArchiveInput {
     unsigned long long plannedReads;
 };
 
-bool OpenArchiveInput(ArchiveInput &input, const char *path);
+// Reads the archive through `held` when it is a handle (from its start; it stays open), else opens the path.
+bool OpenArchiveInput(ArchiveInput &input, const char *path, HANDLE held);
 void CloseArchiveInput(ArchiveInput &input);
 
 // Moves to a file offset; the block is kept when the offset falls inside it.

@@ -140,6 +140,9 @@ static UnpackResult UnpackBuiltin(const UnpackJob &job)
     session.result.cause = UNPACK_CAUSE_NONE;
     session.result.code = 0;
     ArchiveInput &input = session.input;
+    input.file = INVALID_HANDLE_VALUE;
+    input.ownFile = false;
+    input.block = 0;
     input.stop = job.stop;
     input.progress = job.progress;
     input.progressContext = job.progressContext;
@@ -149,7 +152,7 @@ static UnpackResult UnpackBuiltin(const UnpackJob &job)
     bool allocated = AllocateEntryOutput(session.output, job.stop);
     if (!allocated || rootLength <= 0) {
         session.result.cause = UNPACK_CAUSE_WRITE_FAILED;
-    } else if (!OpenArchiveInput(input, job.archive)) {
+    } else if (!OpenArchiveInput(input, job.archive, job.archiveFile)) {
         InputFailed(session);
     } else {
         BuiltinFormat format = BuiltinFormatOf(job.archive);

@@ -5,6 +5,8 @@
 
 struct UnpackJob {
     const char *archive;     // the archive's path; its extension says what it is
+    HANDLE archiveFile;      // the archive, open for reading and held against writers; the worker's own
+                             // unpacker reads through it (INVALID_HANDLE_VALUE: it opens the path)
     const char *destination; // an existing folder, ending in a backslash
     HWND progressOwner;      // the window that owns an unpacker's own progress display; none when silent
     bool quiet;              // show nothing of the unpacker's own

@@ -7,6 +7,7 @@
 #include "../run/run_log.h"
 #include "../run/worker_resources.h"
 #include "../verify/archive_digest.h"
+#include "../../common/heap.h"
 #include "../../common/path_compose.h"
 #include "../../common/path_exists.h"
 #include "../../common/text.h"
@@ -137,24 +138,57 @@ static void TellUnpackProgress(void *context, unsigned done, unsigned total)
     }
 }
 
+// An archiver library opens the archive by its path, so the download's own handle, which shares with no one,
+// gives way to one that still keeps writers out; the archive is hashed again through it when it was checked.
+static bool HoldForLibrary(UpdateRun &run)
+{
+    CloseDownloadFile(run);
+    run.file = CreateFileA(run.archive, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    if (run.file == INVALID_HANDLE_VALUE)
+        return false;
+    if (!run.feed.haveSha256)
+        return true;
+    Sha256Init(&run.archiveHash);
+    const DWORD BLOCK = 256 * 1024;
+    char *block = static_cast<char *>(AllocateBytes(BLOCK));
+    DWORD got = 0;
+    bool read = block != 0;
+    while (read && ReadFile(run.file, block, BLOCK, &got, 0) && got)
+        Sha256Update(&run.archiveHash, block, got);
+    read = read && got == 0;
+    FreeBytes(block);
+    if (read && ArchiveDigestMatches(&run.archiveHash, run.feed.sha256))
+        return true;
+    LogRun("the archive changed after it was checked");
+    FailWith(run, IDS_FAILED_VERIFY);
+    return false;
+}
+
 void Unpack(UpdateRun &run)
 {
     EnterStage(run, STAGE_EXTRACT);
-    CloseDownloadFile(run);
     const Unpacker *unpacker = FindUnpacker(run.archive);
+    // The worker's own unpacker reads through the handle that wrote and checked the archive.
+    if (unpacker && unpacker != &builtinUnpacker && !HoldForLibrary(run)) {
+        if (!ShouldStop(run.block))
+            Fail(run);
+        CloseDownloadFile(run);
+        return;
+    }
     UnpackResult result = {UNPACK_FAILED, UNPACK_CAUSE_UNKNOWN_KIND, 0};
     if (unpacker) {
         const char *unpacked = run.folders.unpacked;
         if (PathExists(unpacked, false) || CreateDirectoryA(unpacked, 0)) {
             run.moveFiles = TakeApplicationPermissions(run);
             UnpackMeter meter = {run.block, StageEntryOf(STAGE_EXTRACT).position};
-            UnpackJob job = {run.archive, unpacked, run.block->dialogWindow, run.silent, &run.block->state,
+            UnpackJob job = {run.archive, run.file, unpacked, run.block->dialogWindow, run.silent, &run.block->state,
                              run.silent ? 0 : TellUnpackProgress, &meter};
             result = unpacker->unpack(job);
         } else {
             result.cause = UNPACK_CAUSE_NONE;
         }
     }
+    CloseDownloadFile(run);
     if (result.outcome == UNPACK_CANCELLED) {
         run.block->state = STATE_ABORTED;
     } else if (result.outcome != UNPACK_DONE) {

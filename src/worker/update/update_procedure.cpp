@@ -33,7 +33,9 @@ void FailWith(UpdateRun &run, unsigned short message)
 
 bool CreateDownloadFile(UpdateRun &run, const char *path)
 {
-    run.file = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, 0);
+    // Readable through the same handle, and shared with no one: what is verified as it arrives is what the
+    // unpacker reads, with no moment in between for another program to change it.
+    run.file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, 0);
     if (run.file == INVALID_HANDLE_VALUE)
         Fail(run);
     return run.file != INVALID_HANDLE_VALUE;
