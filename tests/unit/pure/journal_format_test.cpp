@@ -103,3 +103,12 @@ TEST(JournalFormat, HeaderAndRecords)
         EXPECT_FALSE(ReadJournalHeader(lines.data(), count, &header)) << row.label;
     }
 }
+
+TEST(JournalFormat, OnlyNamesInsideTheirRootAreActedOn)
+{
+    // "\x95\x5C" is a double-byte character whose second byte is '\': taken for a separator, it refuses nothing.
+    for (const char *inside : {"a.txt", "sub\\", "sub\\a..b\\.x", "\x95\x5C.txt", "\xE6\x97\xA5\\a"})
+        EXPECT_TRUE(IsJournalNameInside(inside)) << inside;
+    for (const char *outside : {"", "..", "..\\x", "a\\..\\..\\x", "a/../x", "\\x", "/x", "C:x", "C:\\x", "x:stream"})
+        EXPECT_FALSE(IsJournalNameInside(outside)) << outside;
+}

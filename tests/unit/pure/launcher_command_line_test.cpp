@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "../../../src/common/cleanup_argument.h"
+#include "../../../src/common/command_tokens.h"
 #include "../../../src/launcher/launcher_command_line.h"
 
 TEST(LauncherCommandLine, FindsTheArguments)
@@ -66,4 +67,17 @@ TEST(LauncherCommandLine, ComposesTheWorkerCommandLine)
         EXPECT_GE(commandLine.capacity, row.expected.size() + 1) << row.label;
     }
     commandLine.Free();
+}
+
+// The launcher finds the application path among its arguments as the worker reads them.
+TEST(FindPositionalToken, SkipsOptionsAndReadsQuotes)
+{
+    char token[16];
+    ASSERT_TRUE(FindPositionalToken("url -s1 \"C:\\A B\\a.exe\" sec 1.0", 1, token, sizeof token));
+    EXPECT_STREQ("C:\\A B\\a.exe", token);
+    ASSERT_TRUE(FindPositionalToken("-b0 url \"\" sec", 1, token, sizeof token));
+    EXPECT_STREQ("", token);
+    EXPECT_FALSE(FindPositionalToken("url", 1, token, sizeof token)) << "no such token";
+    EXPECT_FALSE(FindPositionalToken("url \"C:\\open", 1, token, sizeof token)) << "an unclosed quote";
+    EXPECT_FALSE(FindPositionalToken("url C:\\a-very-long-path.exe", 1, token, sizeof token)) << "never cut short";
 }
