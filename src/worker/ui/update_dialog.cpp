@@ -7,7 +7,7 @@
 // once it has finished; Escape, Enter and the frame's close command all arrive as the button.
 #include <windows.h>
 #include <commctrl.h>
-#include "../../common/system_library.h"
+#include "common_controls.h"
 #include "update_dialog.h"
 #include "animation_panel.h"
 #include "skin_button.h"
@@ -381,22 +381,6 @@ static INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM wPara
         return FALSE;
     }
     return FALSE;
-}
-
-typedef void(WINAPI *InitCommonControlsFunction)();
-
-// The progress bar's class comes with the common controls, which must be registered before the dialog is made.
-// They are loaded from the system folder rather than imported, as WinINet is (download/wininet_library.h).
-static bool LoadCommonControls()
-{
-    HMODULE controls = LoadSystemLibrary("comctl32.dll");
-    InitCommonControlsFunction initialize =
-        controls ? reinterpret_cast<InitCommonControlsFunction>(
-                       reinterpret_cast<void *>(GetProcAddress(controls, "InitCommonControls")))
-                 : 0;
-    if (initialize)
-        initialize();
-    return initialize != 0;
 }
 
 // The template in the language of the string tables, so that the dialog's own texts and the ones it loads
