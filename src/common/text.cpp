@@ -10,6 +10,20 @@ unsigned TextLength(const char *text)
     return length;
 }
 
+static char LowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+bool TextEqualsIgnoringCase(const char *a, const char *b)
+{
+    while (*a && LowerAscii(*a) == LowerAscii(*b)) {
+        a++;
+        b++;
+    }
+    return LowerAscii(*a) == LowerAscii(*b);
+}
+
 bool TextEquals(const char *a, const char *b)
 {
     if (!a || !b)

@@ -4,6 +4,8 @@
 
 unsigned TextLength(const char *text);
 bool TextEquals(const char *a, const char *b);
+// Equal when ASCII letters are compared without regard to case; other bytes must match exactly.
+bool TextEqualsIgnoringCase(const char *a, const char *b);
 void CopyBytes(void *to, const void *from, unsigned count);
 
 // Copies or appends text into a fixed buffer of `capacity` bytes. When the result with its terminating zero

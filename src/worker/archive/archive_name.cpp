@@ -44,22 +44,11 @@ bool IsPlainFileName(const char *name)
     return last != '.' && last != ' ' && !IsDeviceName(name, length);
 }
 
-static bool SameIgnoringCase(const char *a, const char *b)
-{
-    for (; *a && *b; a++, b++) {
-        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a + ('a' - 'A')) : *a;
-        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b + ('a' - 'A')) : *b;
-        if (x != y)
-            return false;
-    }
-    return *a == *b;
-}
-
 bool IsWorkFolderName(const char *name)
 {
     static const char *const OWN[] = {JOURNAL_FILE_NAME, INFO_FILE_NAME, "Src", "Bup"};
     for (const char *own : OWN) {
-        if (SameIgnoringCase(name, own))
+        if (TextEqualsIgnoringCase(name, own))
             return true;
     }
     return false;

@@ -44,20 +44,6 @@ const ArchiverLibrary &ArchiverLibraryOf(int kind)
     return LIBRARIES[kind];
 }
 
-static char LowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
-static bool EqualIgnoringCase(const char *a, const char *b)
-{
-    while (*a && LowerAscii(*a) == LowerAscii(*b)) {
-        a++;
-        b++;
-    }
-    return LowerAscii(*a) == LowerAscii(*b);
-}
-
 static const char *FindExtension(const char *path)
 {
     const char *last = 0;
@@ -76,7 +62,7 @@ int FindArchiverKind(const char *archivePath)
     const char *extension = FindExtension(archivePath);
     for (int kind = 0; kind < ARCHIVER_KIND_COUNT; kind++)
         for (int slot = 0; slot < 10 && EXTENSIONS[kind][slot]; slot++)
-            if (EqualIgnoringCase(extension, EXTENSIONS[kind][slot]))
+            if (TextEqualsIgnoringCase(extension, EXTENSIONS[kind][slot]))
                 return kind;
     return ARCHIVER_NONE;
 }
