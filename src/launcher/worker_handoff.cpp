@@ -1,7 +1,7 @@
 // Worker extraction and hand-off.
 //
-// The worker runs from a private folder under the user's temporary directory, so that nothing in the
-// application folder is in use while the worker replaces it. A folder that holds the journal of an
+// The worker runs from a private folder under the user's temporary directory (or, elevated, the per-machine
+// staging folder), so that nothing in the application folder is in use while the worker replaces it. A folder that holds the journal of an
 // interrupted replacement of this application is kept whole (its backup is what the worker puts back), and so
 // is one with another application's, which is that application's to undo; a journal that belongs to no
 // application is never kept, since any program of the user could have put it there. A folder that cannot be
@@ -12,6 +12,7 @@
 #include "launcher_command_line.h"
 #include "launcher_resources.h"
 #include "packed_worker.h"
+#include "staging_root.h"
 #include "../common/command_tokens.h"
 #include "../common/formatted_message.h"
 #include "../common/journal_owner.h"
@@ -23,19 +24,16 @@
 #include "../common/path_compose.h"
 #include "../common/work_layout.h"
 
-static const char TEMP_FOLDER_NAME[] = "Kovrel";
 static const char WORKER_FILE_NAME[] = "Kovrelw.exe";
-// "Kovrel\", then "Kovrel1\" to "Kovrel9\".
+// "Kovrel\", then "Kovrel1\" to "Kovrel9\" (elevated: "Staging\" to "Staging9\").
 static const unsigned FOLDER_CANDIDATES = 10;
 
 static bool GetCandidateFolder(unsigned candidate, char folder[MAX_PATH])
 {
-    DWORD length = GetTempPathA(MAX_PATH, folder);
-    if (length == 0 || length >= MAX_PATH)
-        return false;
+    const char *name = 0;
     char digit[2] = {static_cast<char>('0' + candidate), 0};
-    return AppendText(folder, MAX_PATH, TEMP_FOLDER_NAME) && (candidate == 0 || AppendText(folder, MAX_PATH, digit)) &&
-           AppendText(folder, MAX_PATH, "\\");
+    return GetStagingRoot(folder, &name, false) && AppendText(folder, MAX_PATH, name) &&
+           (candidate == 0 || AppendText(folder, MAX_PATH, digit)) && AppendText(folder, MAX_PATH, "\\");
 }
 
 bool GetKovrelTempFolder(char folder[MAX_PATH])
@@ -108,6 +106,11 @@ void RunNormalMode(HMODULE module, const char *arguments)
 {
     char folder[MAX_PATH];
     char application[MAX_PATH];
+    const char *name = 0;
+    if (!GetStagingRoot(folder, &name, true)) {
+        ShowFormattedMessage(module, 0, IDS_LAUNCHER_STAGING_FAILED, IDS_LAUNCHER_CAPTION, folder, MB_ICONHAND);
+        return;
+    }
     FindApplicationFolder(arguments, application);
     // The worker undoes an interrupted replacement first, from the folder that holds its journal.
     for (unsigned candidate = 0; candidate < FOLDER_CANDIDATES; candidate++)

@@ -100,20 +100,22 @@ class Kovrel:
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout, check=False)
         return result.returncode, result.stdout.decode("utf-8", "replace").splitlines()
 
-    def start(self, program, command_line, extra_env=None, cwd=None):
-        """Starts `program` (a Windows path) with exactly `command_line`, in `cwd` (a Linux path) if given."""
+    def start(self, program, command_line, extra_env=None, cwd=None, elevated=False):
+        """Starts `program` (a Windows path) with exactly `command_line`, in `cwd` (a Linux path) if given,
+        with the limited token that Windows gives an administrator's programs, or `elevated`, the full one."""
         run_file = Path(tempfile.mkstemp(dir=self.scratch, suffix=".run")[1])
         run_file.write_text(program + "\n" + command_line + "\n", encoding="utf-8")
         env = dict(self.env, **(extra_env or {}))
-        process = subprocess.Popen([harness.WINE, str(WINDOW_DRIVER), "run", harness.windows_path(run_file)],
+        verb = "run-elevated" if elevated else "run"
+        process = subprocess.Popen([harness.WINE, str(WINDOW_DRIVER), verb, harness.windows_path(run_file)],
                                    env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, cwd=cwd)
         run = Run(process)
         self.runs.append(run)
         return run
 
-    def start_launcher(self, launcher, arguments, extra_env=None, cwd=None):
+    def start_launcher(self, launcher, arguments, extra_env=None, cwd=None, elevated=False):
         program = harness.windows_path(launcher)
-        return self.start(program, f'"{program}" {arguments}', extra_env, cwd)
+        return self.start(program, f'"{program}" {arguments}', extra_env, cwd, elevated)
 
     def show(self, caption, timeout_ms=30000):
         code, lines = self.driver("show", caption, str(timeout_ms))

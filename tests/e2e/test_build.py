@@ -64,6 +64,7 @@ def test_launcher_strings_and_version_block():
         30001: "コマンドラインが不正。",
         30002: "既に起動しています。",
         30003: "一時フォルダを削除できませんでした：\n%s\n\n別の一時フォルダを使用します。",
+        30004: "作業フォルダを準備できませんでした：\n%s",
         30050: "Kovrel",
     }
     assert string_table(resources, ENGLISH) == {
@@ -71,6 +72,7 @@ def test_launcher_strings_and_version_block():
         30001: "The command line is not valid.",
         30002: "Kovrel is already running.",
         30003: "The temporary folder could not be deleted:\n%s\n\nAnother temporary folder is used.",
+        30004: "The staging folder could not be prepared:\n%s",
         30050: "Kovrel",
     }
     assert string_languages(resources) == {JAPANESE, ENGLISH}

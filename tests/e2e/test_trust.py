@@ -157,3 +157,39 @@ def test_the_archive_is_held_against_writers_while_it_is_unpacked(updater, serve
     assert "probe refused 32" in run.lines, run.lines  # ERROR_SHARING_VIOLATION
     assert outcome.message == MSG_UPDATED
     assert_updated(app, {"big.bin": files["big.bin"]})
+
+
+@pytest.fixture
+def machine_staging():
+    """The Linux path of %ProgramData%\\Kovrel\\, absent at the start and the end of a test."""
+    path = harness.PREFIX / "drive_c" / "ProgramData" / "Kovrel"
+    shutil.rmtree(path, ignore_errors=True)
+    yield path
+    shutil.rmtree(path, ignore_errors=True)
+
+
+STAGING_BEFORE = {
+    "limited token": None,
+    "elevated": None,
+    "elevated, a file in its place": lambda root: root.write_bytes(b"a user's"),
+    "elevated, a user's folder": lambda root: (root / "Staging" / "Work").mkdir(parents=True),
+}
+
+
+@pytest.mark.parametrize("case", STAGING_BEFORE)
+def test_an_elevated_run_stages_only_in_the_per_machine_folder(case, kovrel, kovrel_temp, machine_staging,
+                                                               served, app):
+    """Started with the limited token, Kovrel stages in %TEMP%; elevated, in %ProgramData%\\Kovrel\\Staging\\,
+    and %TEMP% is never touched. The folder that stays is the protected root, emptied of the run."""
+    elevated = case != "limited token"
+    if STAGING_BEFORE[case]:
+        STAGING_BEFORE[case](machine_staging)
+    run = kovrel.start_launcher(KOVREL, silent_arguments(publish(served), app), elevated=elevated)
+    used, unused = (machine_staging / "Staging", kovrel_temp) if elevated else (kovrel_temp, machine_staging)
+    assert harness.wait_until(lambda: (used / "Kovrelw.exe").exists(), 60), f"{used} not used"
+    confirm_close(kovrel)
+    assert run.exit_code() == 0
+    assert harness.wait_until(lambda: not used.exists() and kovrel.wait_mutex_free(1000), 120), f"{used} stays"
+    assert_updated(app)
+    assert not unused.exists()
+    assert machine_staging.is_dir() == elevated

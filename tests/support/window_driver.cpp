@@ -11,7 +11,10 @@
 //   window_driver wait-mutex-free NAME [TIMEOUT_MS]  wait until no process holds a handle to the named mutex
 //   window_driver run FILE                           start a process exactly as FILE (UTF-8) says: its first
 //                                                    line is the program, its second the whole command line;
-//                                                    print "started PID", wait for it and print "exit N"
+//                                                    print "started PID", wait for it and print "exit N".
+//                                                    It runs with the linked limited token, as Windows starts
+//                                                    a program for an administrator at the default UAC level
+//   window_driver run-elevated FILE                  the same with the driver's own full token
 //   window_driver gone CAPTION [TIMEOUT_MS]          wait until no visible top-level window has that caption
 //   window_driver end PID                            end the process with that Windows process id (one that
 //                                                    a run of the driver, or a launcher it ran, started)
@@ -303,7 +306,21 @@ static std::wstring ReadUtf8File(const wchar_t *path)
 }
 
 // The test controls the command line byte for byte: no shell or argument vector in between.
-static int Run(const wchar_t *path)
+// The token that Windows gives an administrator's programs unless they are elevated; Wine gives every
+// program the full one.
+static HANDLE LimitedToken()
+{
+    HANDLE token = 0;
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size = 0;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size);
+    if (token)
+        CloseHandle(token);
+    return linked.LinkedToken;
+}
+
+static int Run(const wchar_t *path, bool elevated)
 {
     std::wstring text = ReadUtf8File(path);
     size_t newline = text.find(L'\n');
@@ -316,10 +333,14 @@ static int Run(const wchar_t *path)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program.c_str(), &commandLine[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) {
+    HANDLE token = elevated ? 0 : LimitedToken();
+    if ((!elevated && !token) ||
+        !CreateProcessAsUserW(token, program.c_str(), &commandLine[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) {
         WriteUtf8(L"start failed " + std::to_wstring(GetLastError()) + L"\n");
         return 1;
     }
+    if (token)
+        CloseHandle(token);
     WriteUtf8(L"started " + std::to_wstring(process.dwProcessId) + L"\n");
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 1;
@@ -350,8 +371,8 @@ int main()
         result = HoldMutex(arguments[2]);
     else if (command == L"wait-mutex-free")
         result = WaitMutexFree(arguments[2], count > 3 ? _wtoi(arguments[3]) : 30000);
-    else if (command == L"run")
-        result = Run(arguments[2]);
+    else if (command == L"run" || command == L"run-elevated")
+        result = Run(arguments[2], command == L"run-elevated");
     else if (command == L"gone")
         result = WaitGone(arguments[2], count > 3 ? _wtoi(arguments[3]) : 30000);
     else if (command == L"end")

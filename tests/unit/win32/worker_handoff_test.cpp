@@ -2,21 +2,60 @@
 #include <gtest/gtest.h>
 #include "test_folder.h"
 #include "test_resources.h"
+#include <aclapi.h>
+#include <shlobj.h>
 #include "../../../src/launcher/packed_worker.h"
+#include "../../../src/launcher/staging_root.h"
 #include "../../../src/launcher/worker_handoff.h"
 
 static std::string KovrelTempFolder()
 {
     char folder[MAX_PATH];
+    const char *name = 0;
+    // Elevated, the folder lives in the per-machine folder, which the launcher makes first.
+    EXPECT_TRUE(GetStagingRoot(folder, &name, true));
     EXPECT_TRUE(GetKovrelTempFolder(folder));
     return folder;
 }
 
-TEST(WorkerHandoff, TempFolderIsKovrelUnderTheTempPath)
+TEST(WorkerHandoff, TempFolderIsKovrelUnderTheTempPathOrThePerMachineFolderWhenElevated)
 {
     char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    EXPECT_EQ(std::string(temp) + "Kovrel\\", KovrelTempFolder());
+    if (IsElevatedRun()) {
+        ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(0, CSIDL_COMMON_APPDATA, 0, SHGFP_TYPE_CURRENT, temp)));
+        EXPECT_EQ(std::string(temp) + "\\Kovrel\\Staging\\", KovrelTempFolder());
+    } else {
+        GetTempPathA(MAX_PATH, temp);
+        EXPECT_EQ(std::string(temp) + "Kovrel\\", KovrelTempFolder());
+    }
+}
+
+// Read back through the security API, not as the text it was written in.
+TEST(WorkerHandoff, PerMachineFolderSecurityGrantsOnlySystemAndAdministrators)
+{
+    PSECURITY_DESCRIPTOR security = MakeStagingSecurity();
+    ASSERT_TRUE(security);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    PSID owner = 0;
+    PACL dacl = 0;
+    BOOL present = FALSE, defaulted = FALSE;
+    ASSERT_TRUE(GetSecurityDescriptorControl(security, &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing inherited from ProgramData";
+    ASSERT_TRUE(GetSecurityDescriptorOwner(security, &owner, &defaulted));
+    EXPECT_TRUE(IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+    ASSERT_TRUE(GetSecurityDescriptorDacl(security, &present, &dacl, &defaulted) && present && dacl);
+    ASSERT_EQ(2, dacl->AceCount);
+    for (WORD i = 0; i < dacl->AceCount; i++) {
+        ACCESS_ALLOWED_ACE *ace = 0;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void **>(&ace)));
+        PSID sid = &ace->SidStart;
+        EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
+        EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, ace->Header.AceFlags) << "for all it holds";
+        EXPECT_EQ(static_cast<DWORD>(FILE_ALL_ACCESS), ace->Mask);
+        EXPECT_TRUE(IsWellKnownSid(sid, i == 0 ? WinLocalSystemSid : WinBuiltinAdministratorsSid)) << i;
+    }
+    LocalFree(security);
 }
 
 TEST(ExtractWorker, WritesTheUnpackedResource)

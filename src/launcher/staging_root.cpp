@@ -1,0 +1,112 @@
+// Where the launcher stages the worker and its files.
+//
+// An elevated run must trust its staging, because it writes what it finds there into folders that only
+// administrators can write. The per-machine folder is therefore made with a protected DACL. ProgramData lets
+// every user make folders, so one may already exist, made by a user before Kovrel's first elevated run: it is
+// given the administrators as owner and the protected DACL, and when it was a user's, everything it holds is
+// removed first. A volume that keeps no owners (FAT, or a system that does not store security) cannot protect
+// anything, whatever is asked of it.
+#include "staging_root.h"
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlobj.h>
+#include "../common/text.h"
+#include "../common/tree_removal.h"
+
+static const char STAGING_SECURITY[] = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+bool IsElevatedRun()
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    bool known = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    CloseHandle(token);
+    if (known)
+        return elevation.TokenIsElevated != 0;
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof administrators;
+    BOOL member = FALSE;
+    return CreateWellKnownSid(WinBuiltinAdministratorsSid, 0, administrators, &sidSize) &&
+           CheckTokenMembership(0, administrators, &member) && member;
+}
+
+PSECURITY_DESCRIPTOR MakeStagingSecurity()
+{
+    PSECURITY_DESCRIPTOR security = 0;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(STAGING_SECURITY, SDDL_REVISION_1, &security, 0))
+        return 0;
+    return security;
+}
+
+static bool OwnedByTheSystem(const char *folder)
+{
+    PSID owner = 0;
+    PSECURITY_DESCRIPTOR security = 0;
+    if (GetNamedSecurityInfoA(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, 0, 0, 0, &security) !=
+        ERROR_SUCCESS)
+        return false;
+    bool trusted = IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid);
+    LocalFree(security);
+    return trusted;
+}
+
+static bool IsPlainFolder(const char *folder)
+{
+    DWORD attributes = GetFileAttributesA(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
+}
+
+static bool ProtectFolder(char *folder, PSECURITY_DESCRIPTOR security)
+{
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security, FALSE};
+    // A file or a link in the folder's place is a user's: the link goes, never what it leads to.
+    DWORD found = GetFileAttributesA(folder);
+    if (found != INVALID_FILE_ATTRIBUTES && !IsPlainFolder(folder) &&
+        !(found & FILE_ATTRIBUTE_DIRECTORY ? RemoveDirectoryA(folder) : DeleteFileA(folder)))
+        return false;
+    if (CreateDirectoryA(folder, &attributes))
+        return true;
+    if (!IsPlainFolder(folder))
+        return false;
+    if (OwnedByTheSystem(folder))
+        return true;
+    PSID owner = 0;
+    PACL dacl = 0;
+    BOOL present = FALSE, defaulted = FALSE;
+    if (!GetSecurityDescriptorOwner(security, &owner, &defaulted) ||
+        !GetSecurityDescriptorDacl(security, &present, &dacl, &defaulted) ||
+        SetNamedSecurityInfoA(folder, SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                  PROTECTED_DACL_SECURITY_INFORMATION,
+                              owner, 0, dacl, 0) != ERROR_SUCCESS)
+        return false;
+    // The owner now reads as the administrators only where owners are kept; there, the folder was a user's.
+    if (!OwnedByTheSystem(folder))
+        return true;
+    return RemoveTree(folder, false);
+}
+
+bool GetStagingRoot(char root[MAX_PATH], const char **runFolderName, bool prepare)
+{
+    root[0] = 0;
+    if (!IsElevatedRun()) {
+        *runFolderName = "Kovrel";
+        DWORD length = GetTempPathA(MAX_PATH, root);
+        return length != 0 && length < MAX_PATH;
+    }
+    *runFolderName = "Staging";
+    if (FAILED(SHGetFolderPathA(0, CSIDL_COMMON_APPDATA, 0, SHGFP_TYPE_CURRENT, root)) ||
+        !AppendText(root, MAX_PATH, "\\Kovrel"))
+        return false;
+    bool ready = true;
+    if (prepare) {
+        PSECURITY_DESCRIPTOR security = MakeStagingSecurity();
+        ready = security && ProtectFolder(root, security);
+        LocalFree(security);
+    }
+    return ready && AppendText(root, MAX_PATH, "\\");
+}
