@@ -6,3 +6,12 @@
 
 // The named mutex that orders the launcher, the worker and the cleanup launcher.
 #define KOVREL_MUTEX_NAME "Kovrel_check_period_mutex"
+
+// The first argument of the launcher's apply step, started elevated by a worker that may not write the
+// application folder: then the path of the archive that worker downloaded, then the run's own arguments. The
+// launcher runs its worker for the replacement alone, waits for it and ends with its final message's id.
+#define APPLY_ARGUMENT "<:kovrel!APPLY!!:>"
+// The apply step's own exit codes, message ids of the worker's: not elevated (no permission), and a worker
+// that could not be started (its work folder).
+#define APPLY_NOT_ALLOWED 30118
+#define APPLY_NOT_STARTED 30104

@@ -6,6 +6,7 @@
 // Only the blank (0x20) separates; a tab is an ordinary character here.
 #include "launcher_command_line.h"
 #include "../common/cleanup_argument.h"
+#include "../common/command_tokens.h"
 #include "../common/multibyte_path.h"
 #include "../common/text.h"
 
@@ -39,6 +40,12 @@ bool FindLauncherArguments(const char *commandLine, const char **arguments)
 bool IsCleanupArgument(const char *arguments)
 {
     return TextEquals(arguments, CLEANUP_ARGUMENT);
+}
+
+bool IsApplyStep(const char *arguments)
+{
+    char first[sizeof APPLY_ARGUMENT];
+    return FindPositionalToken(arguments, 0, first, sizeof first) && TextEquals(first, APPLY_ARGUMENT);
 }
 
 bool ComposeWorkerCommandLine(TextBuffer &commandLine, const char *launcherPath, const char *arguments)

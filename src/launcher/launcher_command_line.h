@@ -8,6 +8,9 @@ bool FindLauncherArguments(const char *commandLine, const char **arguments);
 // True when the arguments are exactly the cleanup argument, byte for byte.
 bool IsCleanupArgument(const char *arguments);
 
+// True when the arguments begin with the apply step's argument as their first token.
+bool IsApplyStep(const char *arguments);
+
 // Composes the worker's command line: the launcher's path in double quotes, a blank, then the launcher's
 // arguments unchanged. The buffer is sized for the whole text, so long arguments are never cut.
 bool ComposeWorkerCommandLine(TextBuffer &commandLine, const char *launcherPath, const char *arguments);

@@ -1,7 +1,7 @@
 // The launcher's entry: the named mutex, the command line, and the choice between normal and cleanup mode.
 //
 // There is no run-time start-up code: the entry reads the command line itself and ends the process with
-// exit code 0 on every path. The mutex handle is never closed; its ownership ends with the process, which is
+// exit code 0 on every path but the apply step's. The mutex handle is never closed; its ownership ends with the process, which is
 // what lets the worker (waiting on the same mutex) proceed once the launcher has gone.
 #include <windows.h>
 #include "launcher_command_line.h"
@@ -30,6 +30,9 @@ static void RunLauncher()
         ShowLauncherError(IDS_LAUNCHER_BAD_COMMAND_LINE);
         return;
     }
+    // The apply step runs while the worker that started it holds the mutex and waits for it.
+    if (IsApplyStep(arguments))
+        ExitProcess(RunApplyStep(GetModuleHandleA(0), arguments));
     bool cleanup = IsCleanupArgument(arguments);
     // In cleanup mode the worker is expected to hold the mutex; in normal mode it means another run.
     if (!cleanup && mutexError == ERROR_ALREADY_EXISTS) {

@@ -7,12 +7,15 @@
 // application is never kept, since any program of the user could have put it there. A folder that cannot be
 // emptied or created is reported, and the next of a few fresh names is used, so that a leftover never stops
 // updates for good. Other failures are silent: the folder is removed again and the launcher ends.
+//
+// The apply step (an elevated launcher, started by a worker that may not write the application folder) runs
+// its worker the same way from the per-machine staging folder, waits for it and cleans up after it itself.
 #include "worker_handoff.h"
 #include <shellapi.h>
 #include "launcher_command_line.h"
 #include "launcher_resources.h"
 #include "packed_worker.h"
-#include "staging_root.h"
+#include "../common/cleanup_argument.h"
 #include "../common/command_tokens.h"
 #include "../common/formatted_message.h"
 #include "../common/journal_owner.h"
@@ -22,18 +25,14 @@
 #include "../common/text_buffer.h"
 #include "../common/tree_removal.h"
 #include "../common/path_compose.h"
+#include "../common/staging_root.h"
 #include "../common/work_layout.h"
 
 static const char WORKER_FILE_NAME[] = "Kovrelw.exe";
-// "Kovrel\", then "Kovrel1\" to "Kovrel9\" (elevated: "Staging\" to "Staging9\").
-static const unsigned FOLDER_CANDIDATES = 10;
 
 static bool GetCandidateFolder(unsigned candidate, char folder[MAX_PATH])
 {
-    const char *name = 0;
-    char digit[2] = {static_cast<char>('0' + candidate), 0};
-    return GetStagingRoot(folder, &name, false) && AppendText(folder, MAX_PATH, name) &&
-           (candidate == 0 || AppendText(folder, MAX_PATH, digit)) && AppendText(folder, MAX_PATH, "\\");
+    return GetRunFolder(candidate, IsElevatedRun(), folder);
 }
 
 bool GetKovrelTempFolder(char folder[MAX_PATH])
@@ -63,7 +62,8 @@ bool ExtractWorker(HMODULE module, const char *destination)
     return written;
 }
 
-static bool StartWorker(HMODULE module, const char *folder, const char *arguments)
+// Starts the worker from `folder`; its process handle goes to `process` when asked for.
+static bool StartWorker(HMODULE module, const char *folder, const char *arguments, HANDLE *process)
 {
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
@@ -76,19 +76,27 @@ static bool StartWorker(HMODULE module, const char *folder, const char *argument
     // The launcher path has been copied into the command line; its buffer now holds the worker's file name.
     if (CopyText(path, MAX_PATH, folder) && AppendText(path, MAX_PATH, WORKER_FILE_NAME) &&
         ExtractWorker(module, path)) {
-        HINSTANCE result = ShellExecuteA(0, "open", path, commandLine.text, 0, SW_SHOWNORMAL);
-        started = reinterpret_cast<INT_PTR>(result) > 32;
+        SHELLEXECUTEINFOA start = {};
+        start.cbSize = sizeof start;
+        start.fMask = SEE_MASK_FLAG_NO_UI | (process ? SEE_MASK_NOCLOSEPROCESS : 0);
+        start.lpVerb = "open";
+        start.lpFile = path;
+        start.lpParameters = commandLine.text;
+        start.nShow = SW_SHOWNORMAL;
+        started = ShellExecuteExA(&start) && (!process || start.hProcess);
+        if (process)
+            *process = start.hProcess;
     }
     commandLine.Free();
     return started;
 }
 
-// The application folder that the arguments name (the second positional token, up to its last separator);
+// The application folder that the arguments name (the positional token `index`, up to its last separator);
 // empty when they name none.
-static void FindApplicationFolder(const char *arguments, char folder[MAX_PATH])
+static void FindApplicationFolder(const char *arguments, unsigned index, char folder[MAX_PATH])
 {
     const char *separator = 0;
-    if (FindPositionalToken(arguments, 1, folder, MAX_PATH))
+    if (FindPositionalToken(arguments, index, folder, MAX_PATH))
         separator = FindLastSeparator(folder);
     if (separator)
         folder[separator - folder + 1] = 0;
@@ -102,44 +110,75 @@ static JournalOwner JournalOwnerOf(const char *folder, const char *applicationFo
     return ComposeJournalPath(journal, folder) ? ReadJournalOwner(journal, applicationFolder) : JOURNAL_UNSOUND;
 }
 
-void RunNormalMode(HMODULE module, const char *arguments)
+// Chooses the run's folder and starts the worker there: the folder of this application's interrupted
+// replacement first (the worker undoes it), else the first that can be emptied or made.
+static bool HandOff(HMODULE module, const char *arguments, unsigned applicationToken, HANDLE *process,
+                    char folder[MAX_PATH])
 {
-    char folder[MAX_PATH];
     char application[MAX_PATH];
-    const char *name = 0;
-    if (!GetStagingRoot(folder, &name, true)) {
-        ShowFormattedMessage(module, 0, IDS_LAUNCHER_STAGING_FAILED, IDS_LAUNCHER_CAPTION, folder, MB_ICONHAND);
-        return;
-    }
-    FindApplicationFolder(arguments, application);
-    // The worker undoes an interrupted replacement first, from the folder that holds its journal.
-    for (unsigned candidate = 0; candidate < FOLDER_CANDIDATES; candidate++)
-        if (GetCandidateFolder(candidate, folder) && JournalOwnerOf(folder, application) == JOURNAL_OURS) {
-            StartWorker(module, folder, arguments);
-            return;
-        }
+    FindApplicationFolder(arguments, applicationToken, application);
+    for (unsigned candidate = 0; candidate < RUN_FOLDER_CANDIDATES; candidate++)
+        if (GetCandidateFolder(candidate, folder) && JournalOwnerOf(folder, application) == JOURNAL_OURS)
+            return StartWorker(module, folder, arguments, process);
     bool told = false;
-    for (unsigned candidate = 0; candidate < FOLDER_CANDIDATES; candidate++) {
+    for (unsigned candidate = 0; candidate < RUN_FOLDER_CANDIDATES; candidate++) {
         if (GetCandidateFolder(candidate, folder) && JournalOwnerOf(folder, application) == JOURNAL_ANOTHERS)
             continue;
         // Nothing of an earlier run may survive, least of all a stale worker.
         if (GetCandidateFolder(candidate, folder) && (!PathExists(folder, true) || RemoveTree(folder, true)) &&
             CreateDirectoryA(folder, 0)) {
-            if (!StartWorker(module, folder, arguments))
-                RemoveTree(folder, true);
-            return; // the worker runs from the folder, which stays until the cleanup run
+            if (StartWorker(module, folder, arguments, process))
+                return true; // the worker runs from the folder, which stays until the cleanup
+            RemoveTree(folder, true);
+            return false;
         }
         if (!told)
             ShowFormattedMessage(module, 0, IDS_LAUNCHER_TEMP_FOLDER_FAILED, IDS_LAUNCHER_CAPTION,
                                  GetCandidateFolder(candidate, folder) ? folder : "%TEMP%\\Kovrel\\", MB_ICONEXCLAMATION);
         told = true;
     }
+    return false;
+}
+
+static bool PrepareStaging(HMODULE module)
+{
+    char root[MAX_PATH];
+    if (!IsElevatedRun() || PrepareMachineStaging(root))
+        return true;
+    ShowFormattedMessage(module, 0, IDS_LAUNCHER_STAGING_FAILED, IDS_LAUNCHER_CAPTION, root, MB_ICONHAND);
+    return false;
+}
+
+void RunNormalMode(HMODULE module, const char *arguments)
+{
+    char folder[MAX_PATH];
+    if (PrepareStaging(module))
+        HandOff(module, arguments, 1, 0, folder);
+}
+
+DWORD RunApplyStep(HMODULE module, const char *arguments)
+{
+    // Only an elevated step has anything to add to the run that started it.
+    if (!IsElevatedRun())
+        return APPLY_NOT_ALLOWED;
+    char folder[MAX_PATH];
+    HANDLE process = 0;
+    // The apply step's arguments: its own, the archive's path, then the run's.
+    if (!PrepareStaging(module) || !HandOff(module, arguments, 3, &process, folder))
+        return APPLY_NOT_STARTED;
+    WaitForSingleObject(process, INFINITE);
+    DWORD code = APPLY_NOT_STARTED;
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    if (!HoldsJournal(folder))
+        RemoveTree(folder, true);
+    return code;
 }
 
 void RunCleanupMode()
 {
     char folder[MAX_PATH];
-    for (unsigned candidate = 0; candidate < FOLDER_CANDIDATES; candidate++)
+    for (unsigned candidate = 0; candidate < RUN_FOLDER_CANDIDATES; candidate++)
         if (GetCandidateFolder(candidate, folder) && PathExists(folder, false) && !HoldsJournal(folder))
             RemoveTree(folder, true);
 }

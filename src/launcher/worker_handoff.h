@@ -10,8 +10,14 @@ bool ExtractWorker(HMODULE module, const char *destination);
 // reported once and the next fresh name ("Kovrel1\" ...) is tried.
 void RunNormalMode(HMODULE module, const char *arguments);
 
+// The apply step: elevated, runs the worker from the per-machine staging folder as normal mode would, waits for
+// it and removes its folder (unless a journal is left in it). Returns the worker's exit code, the id of its final
+// message, or APPLY_NOT_ALLOWED / APPLY_NOT_STARTED.
+DWORD RunApplyStep(HMODULE module, const char *arguments);
+
 // Cleanup mode: deletes the temporary folders, except one whose journal still needs its backup.
 void RunCleanupMode();
 
-// The temporary folder: the user's temporary directory followed by "Kovrel\". False when it cannot be had.
+// The run's first folder: the user's temporary directory followed by "Kovrel\" (elevated: the per-machine
+// "Staging\"). False when it cannot be had.
 bool GetKovrelTempFolder(char folder[MAX_PATH]);

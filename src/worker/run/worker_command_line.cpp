@@ -3,6 +3,7 @@
 // read before it.
 #include "worker_command_line.h"
 #include "worker_settings.h"
+#include "../../common/cleanup_argument.h"
 #include "../../common/command_tokens.h"
 #include "../../common/heap.h"
 #include "../../common/multibyte_path.h"
@@ -31,6 +32,9 @@ void FreeWorkerArgs()
         FreeBytes(*slot);
         *slot = 0;
     }
+    FreeBytes(workerArgs.stagedArchive);
+    workerArgs.stagedArchive = 0;
+    workerArgs.runArguments = 0;
 }
 
 // What a letter alone means: backup and caption are switched on, restart and silent mode off.
@@ -64,18 +68,31 @@ static void ApplyOptionToken(const char *token, const char *end)
     }
 }
 
-static bool StoreToken(unsigned index, const char *start, unsigned length)
+static bool StoreText(char **slot, const char *start, unsigned length)
 {
-    if (index >= WORKER_ARG_SLOTS)
-        return true;
     char *copy = static_cast<char *>(AllocateBytes(length + 1));
     if (!copy)
         return false;
     CopyBytes(copy, start, length);
     copy[length] = 0;
-    char **slot = WorkerArgSlot(index);
     FreeBytes(*slot);
     *slot = copy;
+    return true;
+}
+
+static bool StoreToken(unsigned index, const char *start, unsigned length)
+{
+    return index >= WORKER_ARG_SLOTS || StoreText(WorkerArgSlot(index), start, length);
+}
+
+static bool IsApplyToken(const CommandToken &token)
+{
+    const unsigned length = sizeof APPLY_ARGUMENT - 1;
+    if (token.length != length)
+        return false;
+    for (unsigned i = 0; i < length; i++)
+        if (token.start[i] != APPLY_ARGUMENT[i])
+            return false;
     return true;
 }
 
@@ -86,6 +103,9 @@ bool ParseWorkerCommandLine(const char *text)
     const char *end = text + TextLength(text);
     const char *position = text;
     unsigned count = 0;
+    FreeBytes(workerArgs.stagedArchive);
+    workerArgs.stagedArchive = 0;
+    workerArgs.runArguments = 0;
     for (;;) {
         CommandToken token;
         CommandTokenKind kind = NextCommandToken(&position, end, &token);
@@ -93,10 +113,19 @@ bool ParseWorkerCommandLine(const char *text)
             break;
         if (kind == COMMAND_TOKEN_MALFORMED)
             return false;
-        if (kind == COMMAND_TOKEN_OPTION)
+        if (kind == COMMAND_TOKEN_OPTION) {
             ApplyOptionToken(token.start, token.start + token.length);
-        else if (!StoreToken(count++, token.start, token.length))
+        } else if (count == 1 && !workerArgs.stagedArchive && IsApplyToken(token)) {
+            // The archive's path follows: "" when the step only undoes an interrupted replacement.
+            kind = NextCommandToken(&position, end, &token);
+            if (kind != COMMAND_TOKEN_POSITIONAL || !StoreText(&workerArgs.stagedArchive, token.start, token.length))
+                return false;
+            workerArgs.runArguments = position;
+        } else if (!StoreToken(count++, token.start, token.length)) {
             return false;
+        }
+        if (count == 1 && !workerArgs.runArguments)
+            workerArgs.runArguments = position;
     }
     return count >= 4;
 }

@@ -10,6 +10,11 @@ struct WorkerArgs {
     char *caption;
     char *restartProgram;
     char *restartParams;
+    // The apply step only: the archive that the run which started it downloaded ("" when the step only undoes
+    // an interrupted replacement); 0 in any other run.
+    char *stagedArchive;
+    // The launcher's arguments as the run was given them, after the launcher's own path.
+    const char *runArguments;
 };
 
 const unsigned WORKER_ARG_SLOTS = 8;
@@ -17,6 +22,7 @@ const unsigned WORKER_ARG_SLOTS = 8;
 extern WorkerArgs workerArgs;
 
 // Fills workerArgs and the option flags of workerSettings from the text after the worker's program name.
+// The apply step's two leading tokens (common/cleanup_argument.h) are read into stagedArchive and take no slot.
 // True when at least four positional tokens were found and every stored token could be allocated.
 bool ParseWorkerCommandLine(const char *text);
 

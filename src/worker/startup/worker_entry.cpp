@@ -35,6 +35,17 @@ static int RunSilently()
     return block.result;
 }
 
+// The apply step, elevated: the replacement of a run that could not write the application folder. It shows
+// only the boxes of the replacement itself; the run that started it shows the outcome, the id of its final
+// message, and restarts the application. Its launcher removes its folder.
+static int RunApplyStep()
+{
+    StatusBlock block = {0, STATE_RUNNING, 0, 0, 0};
+    RunUpdate(&block);
+    FreeWorkerArgs();
+    return block.finalMessage;
+}
+
 // The normal case: the settings shape the dialog, which runs the update on a thread of its own.
 static int RunInDialog()
 {
@@ -62,6 +73,10 @@ int RunWorker(HINSTANCE instance, const char *commandText)
     moduleInstance = instance;
     // Libraries (WinINet, the common controls, the archivers) come from the system folder alone.
     RestrictLibrarySearch();
+    bool parsed = ParseWorkerCommandLine(commandText);
+    // The apply step runs while the worker that started it holds the mutex and waits for it.
+    if (parsed && workerArgs.stagedArchive)
+        return RunApplyStep();
     HANDLE mutex = CreateMutexA(0, FALSE, KOVREL_MUTEX_NAME);
     if (!mutex) {
         ShowInitFailure();
@@ -69,7 +84,7 @@ int RunWorker(HINSTANCE instance, const char *commandText)
     }
     WaitForSingleObject(mutex, INFINITE);
 
-    if (!ParseWorkerCommandLine(commandText))
+    if (!parsed)
         ShowInitFailure();
     else if (workerSettings.options & OPT_SILENT)
         FinishRun(RunSilently());

@@ -5,6 +5,7 @@
 #include "../files/folder_security.h"
 #include "../files/tree_placement.h"
 #include "../run/run_log.h"
+#include "../run/worker_command_line.h"
 #include "../run/worker_resources.h"
 #include "../verify/archive_digest.h"
 #include "../../common/heap.h"
@@ -30,10 +31,8 @@ static bool ArchiveValuesGood(UpdateRun &run)
 
 // The archive's name comes from the network: only a plain file name that fits the work folder is used. When
 // the length is known, a drive without room for it fails before a byte is written.
-static bool BeginArchive(void *context, const FetchResponse &response)
+static bool NameArchiveFile(UpdateRun &run)
 {
-    UpdateRun &run = *static_cast<UpdateRun *>(context);
-    EnterStage(run, STAGE_CREATE_ARCHIVE_FILE);
     char name[MAX_PATH];
     bool named = ArchiveFileName(run.feed.archiveUrl, name, sizeof name) && IsPlainFileName(name);
     // A server may name the archive after the work folder's own files, the journal above all.
@@ -41,7 +40,14 @@ static bool BeginArchive(void *context, const FetchResponse &response)
         LogRun("the archive's name %s is the work folder's own; stored as %s", name, FALLBACK_ARCHIVE_NAME);
         CopyText(name, sizeof name, FALLBACK_ARCHIVE_NAME);
     }
-    if (!named || !ComposePath(run.archive, run.folders.work, name)) {
+    return named && ComposePath(run.archive, run.folders.work, name);
+}
+
+static bool BeginArchive(void *context, const FetchResponse &response)
+{
+    UpdateRun &run = *static_cast<UpdateRun *>(context);
+    EnterStage(run, STAGE_CREATE_ARCHIVE_FILE);
+    if (!NameArchiveFile(run)) {
         Fail(run);
         return false;
     }
@@ -71,6 +77,46 @@ static void HashArchive(void *context, const char *data, unsigned size)
     Sha256Update(&static_cast<UpdateRun *>(context)->archiveHash, data, size);
 }
 
+// The apply step takes the archive that the run which started it downloaded only when it is the one that the
+// information file, read and verified by the step itself, names: copied into the step's own folder and hashed
+// as it is copied, then held like a download. Anything else, and the step downloads the archive itself.
+static bool AdoptStagedArchive(UpdateRun &run)
+{
+    const UpdateFeed &feed = run.feed;
+    if (!run.applyStep || !feed.haveSize || !feed.haveSha256 || !NameArchiveFile(run))
+        return false;
+    HANDLE source = CreateFileA(workerArgs.stagedArchive, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    const DWORD BLOCK = 256 * 1024;
+    char *block = static_cast<char *>(AllocateBytes(BLOCK));
+    run.file = CreateFileA(run.archive, GENERIC_READ | GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, 0);
+    bool copied = source != INVALID_HANDLE_VALUE && block && run.file != INVALID_HANDLE_VALUE;
+    unsigned long long total = 0;
+    DWORD got = 0;
+    Sha256Init(&run.archiveHash);
+    while (copied && (copied = ReadFile(source, block, BLOCK, &got, 0) != 0) && got) {
+        total += got;
+        copied = total <= feed.size && WriteDownloadFile(run, block, got);
+        Sha256Update(&run.archiveHash, block, got);
+    }
+    copied = copied && total == feed.size && ArchiveDigestMatches(&run.archiveHash, feed.sha256);
+    FreeBytes(block);
+    if (source != INVALID_HANDLE_VALUE)
+        CloseHandle(source);
+    LogRun(copied ? "the archive of the run that started this step is the one named: %s"
+                  : "the archive of the run that started this step is not the one named, or unreadable: %s",
+           workerArgs.stagedArchive);
+    if (!copied) {
+        CloseDownloadFile(run);
+        DeleteFileA(run.archive);
+        return false;
+    }
+    EnterStage(run, STAGE_CREATE_ARCHIVE_FILE);
+    EnterStage(run, STAGE_ALLOC_ARCHIVE_BUFFER);
+    EnterStage(run, STAGE_DOWNLOAD_ARCHIVE);
+    return true;
+}
+
 // The archive is checked while it arrives: never longer than promised, and its digest compared at the end,
 // before any unpacker sees it. An archive that is not complete and right is deleted.
 void FetchArchive(UpdateRun &run)
@@ -86,6 +132,8 @@ void FetchArchive(UpdateRun &run)
         return;
     }
     LogRun("archive %s", feed.archiveUrl);
+    if (AdoptStagedArchive(run))
+        return;
     Sha256Init(&run.archiveHash);
     DownloadSink sink = {&run, BeginArchive, WriteArchive, feed.haveSha256 ? HashArchive : 0, DownloadMeterOf(run)};
     FetchStart whole = {0, 0};

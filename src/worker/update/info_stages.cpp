@@ -20,11 +20,14 @@ void StartRun(UpdateRun &run)
     if (run.folders.haveApplication && !HoldFolder(&run.application, run.folders.application))
         LogRun("the application folder %s could not be opened (error %lu), or is a link", run.folders.application,
                GetLastError());
-    if (!UndoInterruptedUpdate(run))
+    if (!UndoInterruptedUpdate(run) || !UndoElevatedUpdate(run))
         return;
-    if (!run.folders.haveApplication)
+    // An apply step with no archive came for the undo alone, and ends as a run with nothing to do.
+    if (run.applyStep && !workerArgs.stagedArchive[0])
+        run.block->result = RESULT_UP_TO_DATE;
+    else if (!run.folders.haveApplication)
         FailWith(run, IDS_WORKER_INIT_FAILED);
-    else if (!BeginDownloadSession(&run.session, !run.silent))
+    else if (CheckWriteAccess(run) && !BeginDownloadSession(&run.session, !run.silent))
         Fail(run);
 }
 

@@ -65,6 +65,9 @@ bool UndoInterruptedUpdate(UpdateRun &run)
 void ConfirmClose(UpdateRun &run)
 {
     EnterStage(run, STAGE_CONFIRM_CLOSE);
+    // The apply step's user has answered in the run that started it.
+    if (run.applyStep)
+        return;
     // Shown in silent mode too: this box is the whole wait for the application to close.
     if (ShowResourceMessage(run.block->dialogWindow, IDS_CONFIRM_CLOSE_APP, IDS_WORKER_CAPTION,
                             MB_OKCANCEL | MB_ICONINFORMATION, false) != IDOK)
@@ -103,10 +106,13 @@ static int CopyProgress(void *context, unsigned placed, unsigned planned)
     return ShouldStop(block);
 }
 
-// A folder this user may not write fails at once: running as administrator is the remedy.
 void Replace(UpdateRun &run)
 {
     EnterStage(run, STAGE_REPLACE_FILES);
+    if (run.elevate) {
+        ApplyElevated(run);
+        return;
+    }
     const RunFolders &folders = run.folders;
     if (!IsStillHeldFolder(run.application, folders.application)) {
         LogRun("the application folder %s is no longer the folder the run began with; nothing was written",

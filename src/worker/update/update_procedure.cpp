@@ -163,13 +163,14 @@ int RunUpdate(StatusBlock *block)
     run.silent = (workerSettings.options & OPT_SILENT) != 0;
     run.file = INVALID_HANDLE_VALUE;
     run.application.handle = INVALID_HANDLE_VALUE;
+    run.applyStep = workerArgs.stagedArchive != 0;
     DeriveRunFolders(workerArgs.appPath, &run.folders);
     block->result = 0;
     block->failureMessage = 0;
     BeginRunLog(workerArgs.infoSection);
-    LogRun("start: information %s, application %s, installed version %s%s", workerArgs.infoUrl ? workerArgs.infoUrl : "",
+    LogRun("start: information %s, application %s, installed version %s%s%s", workerArgs.infoUrl ? workerArgs.infoUrl : "",
            workerArgs.appPath ? workerArgs.appPath : "", workerArgs.installedVersion ? workerArgs.installedVersion : "(none)",
-           run.silent ? ", silent" : "");
+           run.silent ? ", silent" : "", run.applyStep ? ", elevated apply step" : "");
 
     while (!ShouldStop(block))
         RunStage(run);

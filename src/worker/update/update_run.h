@@ -24,6 +24,8 @@ struct UpdateRun {
     char archive[MAX_PATH]; // the downloaded archive
     Sha256 archiveHash;
     bool moveFiles;        // the unpacked files carry the application folder's permissions: they may be moved
+    bool applyStep;        // this run is the elevated apply step of another (elevated_stages.cpp)
+    bool elevate;          // this run may not write the application folder: the apply step replaces
 };
 
 // Opens the stage: its position and status text go to the dialog, and the stage counter moves on.
@@ -46,6 +48,13 @@ void StopDownloadMeter();
 
 // Undoes a replacement that a crash interrupted; false, with the run failed, when it could not be undone whole.
 bool UndoInterruptedUpdate(UpdateRun &run);
+
+// A run that may not write the application folder (elevated_stages.cpp): known at the start, where it fails
+// when no apply step can help; an interrupted apply step undone by one of its own first; the replacement
+// done by the apply step.
+bool CheckWriteAccess(UpdateRun &run);
+bool UndoElevatedUpdate(UpdateRun &run);
+void ApplyElevated(UpdateRun &run);
 
 // The stages, in the files that hold them.
 void StartRun(UpdateRun &run);     // STAGE_CONNECT

@@ -3,6 +3,7 @@
 #include <string>
 #include "../../../src/worker/run/worker_command_line.h"
 #include "../../../src/worker/run/worker_settings.h"
+#include "../../../src/common/cleanup_argument.h"
 
 namespace {
 
@@ -110,6 +111,38 @@ TEST_F(WorkerCommandLine, OptionLetters)
         EXPECT_TRUE(ParseWorkerCommandLine(line.c_str())) << row.label;
         EXPECT_EQ(row.expected, workerSettings.options) << row.label;
         EXPECT_STREQ("c", workerArgs.infoSection) << row.label;
+    }
+}
+
+// The apply step's leading tokens: its argument and the archive's path take no slot, and the run's own
+// arguments are what a worker passes on to such a step.
+TEST_F(WorkerCommandLine, ApplyStep)
+{
+    struct Row {
+        const char *label;
+        const char *line;
+        bool parsed;
+        const char *archive; // nullptr: not an apply step
+        const char *slots;
+        const char *runArguments; // checked where the line was parsed
+    } rows[] = {
+        {"a run", "\"L\" u C:\\App\\a.exe s 1.0 -s1", true, nullptr, "L|u|C:\\App\\a.exe|s|1.0",
+         "u C:\\App\\a.exe s 1.0 -s1"},
+        {"an apply step", "\"L\" " APPLY_ARGUMENT " \"C:\\T\\u p.zip\" u C:\\App\\a.exe s 1.0", true,
+         "C:\\T\\u p.zip", "L|u|C:\\App\\a.exe|s|1.0", "u C:\\App\\a.exe s 1.0"},
+        {"an undo step names no archive", "\"L\" " APPLY_ARGUMENT " \"\" u C:\\App\\a.exe s", true, "",
+         "L|u|C:\\App\\a.exe|s", "u C:\\App\\a.exe s"},
+        {"the archive's path is missing", "\"L\" " APPLY_ARGUMENT, false, nullptr, "L", nullptr},
+        {"anywhere else the argument is a token", "\"L\" u " APPLY_ARGUMENT " s 1.0", true, nullptr,
+         "L|u|" APPLY_ARGUMENT "|s|1.0", "u " APPLY_ARGUMENT " s 1.0"},
+    };
+    for (const Row &row : rows) {
+        Reset();
+        EXPECT_EQ(row.parsed, ParseWorkerCommandLine(row.line)) << row.label;
+        EXPECT_EQ(row.slots, Slots()) << row.label;
+        EXPECT_STREQ(row.archive, workerArgs.stagedArchive) << row.label;
+        if (row.parsed)
+            EXPECT_STREQ(row.runArguments, workerArgs.runArguments) << row.label;
     }
 }
 

@@ -5,15 +5,15 @@
 #include <aclapi.h>
 #include <shlobj.h>
 #include "../../../src/launcher/packed_worker.h"
-#include "../../../src/launcher/staging_root.h"
+#include "../../../src/common/staging_root.h"
 #include "../../../src/launcher/worker_handoff.h"
 
 static std::string KovrelTempFolder()
 {
     char folder[MAX_PATH];
-    const char *name = 0;
     // Elevated, the folder lives in the per-machine folder, which the launcher makes first.
-    EXPECT_TRUE(GetStagingRoot(folder, &name, true));
+    if (IsElevatedRun())
+        EXPECT_TRUE(PrepareMachineStaging(folder));
     EXPECT_TRUE(GetKovrelTempFolder(folder));
     return folder;
 }

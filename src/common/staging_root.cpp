@@ -1,4 +1,4 @@
-// Where the launcher stages the worker and its files.
+// Where a run stages the worker and its files.
 //
 // An elevated run must trust its staging, because it writes what it finds there into folders that only
 // administrators can write. The per-machine folder is therefore made with a protected DACL. ProgramData lets
@@ -10,8 +10,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
-#include "../common/text.h"
-#include "../common/tree_removal.h"
+#include "text.h"
+#include "tree_removal.h"
 
 static const char STAGING_SECURITY[] = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
@@ -90,23 +90,26 @@ static bool ProtectFolder(char *folder, PSECURITY_DESCRIPTOR security)
     return RemoveTree(folder, false);
 }
 
-bool GetStagingRoot(char root[MAX_PATH], const char **runFolderName, bool prepare)
+static bool GetMachineRoot(char root[MAX_PATH])
 {
     root[0] = 0;
-    if (!IsElevatedRun()) {
-        *runFolderName = "Kovrel";
-        DWORD length = GetTempPathA(MAX_PATH, root);
-        return length != 0 && length < MAX_PATH;
-    }
-    *runFolderName = "Staging";
-    if (FAILED(SHGetFolderPathA(0, CSIDL_COMMON_APPDATA, 0, SHGFP_TYPE_CURRENT, root)) ||
-        !AppendText(root, MAX_PATH, "\\Kovrel"))
-        return false;
-    bool ready = true;
-    if (prepare) {
-        PSECURITY_DESCRIPTOR security = MakeStagingSecurity();
-        ready = security && ProtectFolder(root, security);
-        LocalFree(security);
-    }
-    return ready && AppendText(root, MAX_PATH, "\\");
+    return SUCCEEDED(SHGetFolderPathA(0, CSIDL_COMMON_APPDATA, 0, SHGFP_TYPE_CURRENT, root)) &&
+           AppendText(root, MAX_PATH, "\\Kovrel");
+}
+
+bool PrepareMachineStaging(char root[MAX_PATH])
+{
+    PSECURITY_DESCRIPTOR security = GetMachineRoot(root) ? MakeStagingSecurity() : 0;
+    bool ready = security && ProtectFolder(root, security);
+    LocalFree(security);
+    return ready;
+}
+
+bool GetRunFolder(unsigned candidate, bool perMachine, char folder[MAX_PATH])
+{
+    DWORD length = perMachine ? 0 : GetTempPathA(MAX_PATH, folder);
+    bool named = perMachine ? GetMachineRoot(folder) : length != 0 && length < MAX_PATH;
+    char digit[2] = {static_cast<char>('0' + candidate), 0};
+    return named && AppendText(folder, MAX_PATH, perMachine ? "\\Staging" : "Kovrel") &&
+           (candidate == 0 || AppendText(folder, MAX_PATH, digit)) && AppendText(folder, MAX_PATH, "\\");
 }
