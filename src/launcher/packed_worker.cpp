@@ -1,11 +1,9 @@
-// Unpacking the embedded worker with the decompressor that ntdll has on every Windows, so that the launcher
-// carries none of its own.
+// Unpacking the embedded worker and writing it out, checked whole before a byte is written.
 #include "packed_worker.h"
+#include "call_transform.h"
+#include "lzma_decoder.h"
 
-typedef LONG(WINAPI *DecompressBufferCall)(USHORT format, PUCHAR unpacked, ULONG unpackedSize, PUCHAR packed,
-                                           ULONG packedSize, PULONG finalSize);
-
-// Far above any worker; it keeps the size plus one from overflowing.
+// Far above any worker; it keeps the sizes added below from overflowing.
 static const DWORD LARGEST_WORKER = 16 << 20;
 
 static DWORD ReadLittleEndian(const unsigned char *bytes)
@@ -44,21 +42,23 @@ bool WritePackedWorker(const void *packed, DWORD size, const char *destination)
         if (bytes[i] != static_cast<unsigned char>(PACKED_WORKER_MARK[i]))
             return false;
     DWORD workerSize = ReadLittleEndian(bytes + 4);
-    DecompressBufferCall decompress = reinterpret_cast<DecompressBufferCall>(
-        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlDecompressBuffer")));
-    if (workerSize > LARGEST_WORKER || !decompress)
+    unsigned properties = bytes[PACKED_WORKER_HEADER_SIZE - 1];
+    DWORD workSize = LzmaWorkSize(properties);
+    if (workerSize > LARGEST_WORKER || !workSize)
         return false;
-    // One byte more than recorded: LZNT1 stops quietly where the output ends, so a body that holds more than
-    // the header says would otherwise pass for the right size.
-    unsigned char *worker = static_cast<unsigned char *>(HeapAlloc(GetProcessHeap(), 0, workerSize + 1));
-    if (!worker)
+    // One block: the decoder's work memory, then the worker.
+    unsigned char *work = static_cast<unsigned char *>(HeapAlloc(GetProcessHeap(), 0, workSize + workerSize));
+    if (!work)
         return false;
-    ULONG unpacked = 0;
-    bool written = decompress(COMPRESSION_FORMAT_LZNT1, worker, workerSize + 1,
-                              const_cast<PUCHAR>(bytes + PACKED_WORKER_HEADER_SIZE),
-                              size - PACKED_WORKER_HEADER_SIZE, &unpacked) >= 0 &&
-                   unpacked == workerSize && Fnv1a(worker, workerSize) == ReadLittleEndian(bytes + 8) &&
-                   WriteNewFile(destination, worker, workerSize);
-    HeapFree(GetProcessHeap(), 0, worker);
+    unsigned char *worker = work + workSize;
+    unsigned unpacked = 0;
+    bool written = LzmaDecode(properties, bytes + PACKED_WORKER_HEADER_SIZE, size - PACKED_WORKER_HEADER_SIZE, work,
+                              worker, workerSize, &unpacked) &&
+                   unpacked == workerSize;
+    if (written)
+        RestoreCallOperands(worker, workerSize);
+    written = written && Fnv1a(worker, workerSize) == ReadLittleEndian(bytes + 8) &&
+              WriteNewFile(destination, worker, workerSize);
+    HeapFree(GetProcessHeap(), 0, work);
     return written;
 }

@@ -52,8 +52,8 @@ def test_release_sizes():
     # The worker carries its texts and dialog in Japanese and English (about 7 KiB of resources) and zlib's
     # inflate (about 36 KiB).
     assert worker < 128 * 1024
-    # The release carries the signature verifier, the replacement journal and both languages, worker included
-    # and packed.
+    # The release carries the signature verifier, the replacement journal and both languages, worker included,
+    # packed in LZMA and unpacked by the launcher's own decoder.
     assert launcher <= 100 * 1024
 
 

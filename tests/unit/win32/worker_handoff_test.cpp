@@ -88,10 +88,10 @@ static std::string Fixture(const char *name, const char *type)
     return bytes ? std::string(bytes, SizeofResource(0, found)) : std::string();
 }
 
-TEST(WritePackedWorker, NtdllUnpacksEveryAwkwardInputExactly)
+TEST(WritePackedWorker, UnpacksEveryAwkwardInputExactly)
 {
     TestFolder folder;
-    for (const char *name : {"EMPTY", "ONE_BYTE", "ZEROS", "NOISE", "EXACT_CHUNKS", "PERIOD_37", "MIXED"}) {
+    for (const char *name : {"EMPTY", "ONE_BYTE", "ZEROS", "NOISE", "CALLS", "CALL_AT_END", "MIXED"}) {
         std::string packed = Fixture(name, "PACKED"), target = folder / name, unpacked;
         ASSERT_TRUE(WritePackedWorker(packed.data(), packed.size(), target.c_str())) << name;
         ASSERT_TRUE(ReadTestFile(target, &unpacked)) << name;
@@ -113,16 +113,18 @@ TEST(WritePackedWorker, DamageWritesNothing)
         const char *label;
         void (*apply)(std::string &packed);
     };
-    // MIXED holds stored and compressed chunks.
+    // MIXED holds text, noise, zeros and calls.
     const Damage damages[] = {
         {"mark", [](std::string &p) { p[3] ^= 1; }},
         {"recorded size one short", [](std::string &p) { AddToRecordedSize(p, -1); }},
         {"recorded size one over", [](std::string &p) { AddToRecordedSize(p, 1); }},
         {"recorded size beyond any worker", [](std::string &p) { AddToRecordedSize(p, 0x7FFFFFFF); }},
         {"hash", [](std::string &p) { p[8] ^= 1; }},
-        {"stored chunk marked compressed", [](std::string &p) { p[13] ^= 0x80; }},
-        {"a byte of the last chunk", [](std::string &p) { p[p.size() - 9] ^= 0x20; }},
+        {"properties the decoder does not take", [](std::string &p) { p[12] = 5; }},
+        {"a byte early in the body", [](std::string &p) { p[40] ^= 0x20; }},
+        {"a byte near the end", [](std::string &p) { p[p.size() - 9] ^= 0x20; }},
         {"body cut short", [](std::string &p) { p.resize(p.size() - 300); }},
+        {"last byte cut", [](std::string &p) { p.resize(p.size() - 1); }},
         {"header alone", [](std::string &p) { p.resize(PACKED_WORKER_HEADER_SIZE); }},
         {"shorter than a header", [](std::string &p) { p.resize(PACKED_WORKER_HEADER_SIZE - 1); }},
     };
