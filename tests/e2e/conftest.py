@@ -90,13 +90,15 @@ class Run:
 class Kovrel:
     """Starts the product's programs and sees and answers their windows, as a person would."""
 
-    def __init__(self, env, scratch):
+    def __init__(self, env, scratch, runner=()):
         self.env = env
         self.scratch = scratch
+        # Wine's command, after what runs it as another user where one is given.
+        self.wine = [*runner, harness.WINE]
         self.runs = []
 
     def driver(self, *arguments, timeout=90):
-        result = subprocess.run([harness.WINE, str(WINDOW_DRIVER), *arguments], env=self.env,
+        result = subprocess.run([*self.wine, str(WINDOW_DRIVER), *arguments], env=self.env,
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout, check=False)
         return result.returncode, result.stdout.decode("utf-8", "replace").splitlines()
 
@@ -105,9 +107,10 @@ class Kovrel:
         with the limited token that Windows gives an administrator's programs, or `elevated`, the full one."""
         run_file = Path(tempfile.mkstemp(dir=self.scratch, suffix=".run")[1])
         run_file.write_text(program + "\n" + command_line + "\n", encoding="utf-8")
+        run_file.chmod(0o644)  # read by a driver that may run as another user
         env = dict(self.env, **(extra_env or {}))
         verb = "run-elevated" if elevated else "run"
-        process = subprocess.Popen([harness.WINE, str(WINDOW_DRIVER), verb, harness.windows_path(run_file)],
+        process = subprocess.Popen([*self.wine, str(WINDOW_DRIVER), verb, harness.windows_path(run_file)],
                                    env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, cwd=cwd)
         run = Run(process)
         self.runs.append(run)
@@ -130,7 +133,7 @@ class Kovrel:
     @contextmanager
     def holding_mutex(self, name=harness.MUTEX_NAME):
         """Holds the named mutex in another process for the length of the block."""
-        process = subprocess.Popen([harness.WINE, str(WINDOW_DRIVER), "hold-mutex", name], env=self.env,
+        process = subprocess.Popen([*self.wine, str(WINDOW_DRIVER), "hold-mutex", name], env=self.env,
                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         try:
             assert process.stdout.readline().strip() == b"held"

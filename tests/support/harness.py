@@ -96,8 +96,8 @@ def temp_folder():
 WINE_FONTS = Path("/usr/share/wine/fonts")
 
 
-def install_wine_fonts():
-    fonts = PREFIX / "drive_c" / "windows" / "Fonts"
+def install_wine_fonts(prefix=PREFIX):
+    fonts = prefix / "drive_c" / "windows" / "Fonts"
     for name in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf"):
         source = WINE_FONTS / name
         if source.exists() and not (fonts / name).exists():
@@ -114,9 +114,9 @@ def install_standin_archivers():
         shutil.copyfile(BUILD / "archivers" / name, system / name)
 
 
-def prefix_settings_applied():
+def prefix_settings_applied(prefix=PREFIX):
     """True when the prefix's saved user registry already holds PREFIX_SETTINGS."""
-    user_registry = PREFIX / "user.reg"
+    user_registry = prefix / "user.reg"
     if not user_registry.exists():
         return False
     saved = user_registry.read_text(encoding="utf-8", errors="replace")
@@ -126,14 +126,17 @@ def prefix_settings_applied():
             f'"Default"="{SCREEN[0]}x{SCREEN[1]}"' in saved)
 
 
-def apply_prefix_settings(env):
-    """Writes PREFIX_SETTINGS into the prefix's registry; writing them again changes nothing."""
+def apply_prefix_settings(env, prefix=PREFIX, runner=()):
+    """Writes PREFIX_SETTINGS into the prefix's registry (with `runner` before Wine's command, the command of
+    another user); writing them again changes nothing."""
     text = PREFIX_SETTINGS.format(width=SCREEN[0], height=SCREEN[1]).replace("\n", "\r\n")
-    with tempfile.TemporaryDirectory(dir=PREFIX / "drive_c") as folder:
+    with tempfile.TemporaryDirectory(dir=prefix / "drive_c") as folder:
+        os.chmod(folder, 0o755)
         settings = Path(folder) / "kovrel-tests.reg"
         settings.write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
-        subprocess.run([WINE, "reg", "import", windows_path(settings)], env=env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
+        subprocess.run([*runner, WINE, "reg", "import", "C:\\" + str(settings.relative_to(prefix / "drive_c"))],
+                       env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=120, check=True)
 
 
 def wait_until(condition, timeout, interval=0.05):

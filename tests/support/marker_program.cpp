@@ -1,5 +1,6 @@
 // A program that only records how it was started: its whole command line, as UTF-8, into the file named by
-// its first argument. The tests use it as an application that the worker restarts.
+// its first argument, and whether its token is elevated ("elevated 0" or "elevated 1") into that name with
+// ".token" added. The tests use it as an application that the worker restarts.
 #include <windows.h>
 #include <shellapi.h>
 #include <string>
@@ -19,6 +20,16 @@ int main()
     std::wstring target = arguments[1];
     std::wstring partial = target + L".part";
     LocalFree(arguments);
+    HANDLE token = 0;
+    TOKEN_ELEVATION elevation = {};
+    DWORD elevationSize = 0;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &elevationSize);
+    std::string tokenText = elevation.TokenIsElevated ? "elevated 1" : "elevated 0";
+    HANDLE tokenFile = CreateFileW((target + L".token").c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    DWORD written;
+    WriteFile(tokenFile, tokenText.data(), static_cast<DWORD>(tokenText.size()), &written, 0);
+    CloseHandle(tokenFile);
     HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
     if (file == INVALID_HANDLE_VALUE)
         return 1;
