@@ -8,6 +8,7 @@
 //   4. writes "exit N" to "done.txt" and ends with N.
 #include <windows.h>
 #include <string>
+#include "linked_token.h"
 
 static std::wstring folder;
 
@@ -23,17 +24,6 @@ static void WriteUtf8(const wchar_t *name, const std::wstring &text)
     WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, 0);
     CloseHandle(file);
     MoveFileExW(partial.c_str(), (folder + L"\\" + name).c_str(), MOVEFILE_REPLACE_EXISTING);
-}
-
-static HANDLE FullToken()
-{
-    HANDLE token = 0;
-    TOKEN_LINKED_TOKEN linked = {};
-    DWORD size = 0;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size);
-    CloseHandle(token);
-    return linked.LinkedToken;
 }
 
 int main()
@@ -67,7 +57,8 @@ int main()
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    HANDLE token = FullToken();
+    // The broker has the limited token of the run that started it; the linked one is the full token.
+    HANDLE token = LinkedToken();
     DWORD code = 4;
     if (token && CreateProcessAsUserW(token, launcher.c_str(), &commandLine[0], 0, 0, FALSE, 0, 0, 0, &startup,
                                       &process)) {

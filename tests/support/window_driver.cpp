@@ -31,6 +31,7 @@
 // A message box's text is the static control with id 65535. Exit code 0 on success, 1 on a timeout,
 // 2 on bad arguments.
 #include <windows.h>
+#include "linked_token.h"
 #include <shellapi.h>
 #include <tlhelp32.h>
 #include <string>
@@ -306,20 +307,6 @@ static std::wstring ReadUtf8File(const wchar_t *path)
 }
 
 // The test controls the command line byte for byte: no shell or argument vector in between.
-// The token that Windows gives an administrator's programs unless they are elevated; Wine gives every
-// program the full one.
-static HANDLE LimitedToken()
-{
-    HANDLE token = 0;
-    TOKEN_LINKED_TOKEN linked = {};
-    DWORD size = 0;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size);
-    if (token)
-        CloseHandle(token);
-    return linked.LinkedToken;
-}
-
 static int Run(const wchar_t *path, bool elevated)
 {
     std::wstring text = ReadUtf8File(path);
@@ -333,7 +320,9 @@ static int Run(const wchar_t *path, bool elevated)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    HANDLE token = elevated ? 0 : LimitedToken();
+    // The driver has the full token: the linked one is the limited token that Windows gives an administrator's
+    // programs unless they are elevated.
+    HANDLE token = elevated ? 0 : LinkedToken();
     if ((!elevated && !token) ||
         !CreateProcessAsUserW(token, program.c_str(), &commandLine[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) {
         WriteUtf8(L"start failed " + std::to_wstring(GetLastError()) + L"\n");
