@@ -90,7 +90,7 @@ static bool ProtectFolder(char *folder, PSECURITY_DESCRIPTOR security)
     return RemoveTree(folder, false);
 }
 
-static bool GetMachineRoot(char root[MAX_PATH])
+bool GetMachineRoot(char root[MAX_PATH])
 {
     root[0] = 0;
     return SUCCEEDED(SHGetFolderPathA(0, CSIDL_COMMON_APPDATA, 0, SHGFP_TYPE_CURRENT, root)) &&

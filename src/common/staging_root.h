@@ -11,6 +11,9 @@ bool IsElevatedRun();
 const unsigned RUN_FOLDER_CANDIDATES = 10;
 bool GetRunFolder(unsigned candidate, bool perMachine, char folder[MAX_PATH]);
 
+// "%ProgramData%\Kovrel", the per-machine folder (without a separator at its end).
+bool GetMachineRoot(char root[MAX_PATH]);
+
 // Makes "%ProgramData%\Kovrel" (into `root`) so that only SYSTEM and the administrators can write it, or
 // makes it so again; false when that cannot be done.
 bool PrepareMachineStaging(char root[MAX_PATH]);

@@ -87,3 +87,11 @@ bool DecodeHex(const char *text, unsigned count, unsigned char *bytes)
     }
     return true;
 }
+
+void MakeFileNameSafe(char *name)
+{
+    for (char *c = name; *c; c++)
+        if (*c == '\\' || *c == '/' || *c == ':' || *c == '*' || *c == '?' || *c == '"' || *c == '<' || *c == '>' ||
+            *c == '|' || static_cast<unsigned char>(*c) < 0x20)
+            *c = '_';
+}

@@ -19,3 +19,7 @@ int HexDigitValue(char c);
 // Decodes exactly `count` bytes from 2 * count hex digits of either case. False on any other character, which
 // ends the reading there: a zero byte is never read past.
 bool DecodeHex(const char *text, unsigned count, unsigned char *bytes);
+
+// Replaces in `name` every character that no file name may hold (\ / : * ? " < > | and control characters)
+// with "_": names made from the command line's text, such as a section's.
+void MakeFileNameSafe(char *name);

@@ -19,10 +19,19 @@ Binds 127.0.0.1 on a free port and writes the port to FILE. The first path segme
     /noanswer/<name>          reads the request and never answers (until the client goes away, or 120 s)
     /drip/<name>              announces the full length, then 1 KiB every 30 s
     /trickle/<name>           announces the full length, then 1 KiB every half second: slow, never stalled
+    /ranged/<name>?validator=etag|modified&ranges=honour|ignore|refuse
+                              the file with an ETag or only a Last-Modified date; a "Range: bytes=N-" is
+                              answered with 206 and the rest while If-Range (if sent) matches, else 200 whole
+                              (ranges=ignore: always 200 whole; refuse: 416). While <name>.cut holds a number
+                              N, the body stops at byte N of the file and the connection closes. The bytes
+                              of each body sent are appended, one line each, to <name>.sent.
 Each request line is logged (one line, flushed) to --log or standard output, so tests can see what was asked.
 """
 import argparse
+import email.utils
+import hashlib
 import http.server
+import re
 import socket
 import sys
 import threading
@@ -98,6 +107,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.stall()
             self.close_connection = True
             return
+        if kind == "ranged":
+            self.send_ranged(name, query)
+            return
         if kind == "loop":
             hop = int(query.get("hop", ["0"])[0]) + 1
             self.send_response(302)
@@ -170,6 +182,48 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
         except (BrokenPipeError, ConnectionResetError):
             pass
+
+    def send_ranged(self, name, query):
+        body = self.body_of(name)
+        if body is None:
+            self.send_status_page(404)
+            return
+        path = self.server.root / urllib.parse.unquote(name)
+        etag = '"%s"' % hashlib.sha256(body).hexdigest()[:16]
+        modified = email.utils.formatdate(path.stat().st_mtime, usegmt=True)
+        current = etag if query.get("validator", ["etag"])[0] == "etag" else modified
+        ranges = query.get("ranges", ["honour"])[0]
+        asked = re.fullmatch(r"bytes=(\d+)-", self.headers.get("Range", ""))
+        start = int(asked.group(1)) if asked and ranges != "ignore" else 0
+        if start and self.headers.get("If-Range", current) != current:
+            start = 0
+        if asked and ranges == "refuse" or start >= len(body) > 0:
+            self.send_response(416)
+            self.send_header("Content-Range", f"bytes */{len(body)}")
+            self.send_header("Content-Length", "0")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.close_connection = True
+            return
+        self.send_response(206 if start else 200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(body) - start))
+        if start:
+            self.send_header("Content-Range", f"bytes {start}-{len(body) - 1}/{len(body)}")
+        self.send_header("ETag" if current == etag else "Last-Modified", current)
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        cut = path.with_name(path.name + ".cut")
+        end = int(cut.read_text()) if cut.exists() else len(body)
+        payload = body[start:max(start, end)]
+        try:
+            self.wfile.write(payload)
+            self.wfile.flush()
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+        with open(path.with_name(path.name + ".sent"), "a") as sent:
+            sent.write(f"{self.command} {len(payload)}\n")
 
     def stall(self):
         """Holds the connection open until the client closes it, the server stops, or 120 s pass."""

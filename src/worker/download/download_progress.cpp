@@ -15,6 +15,31 @@ unsigned long long WideQuotient(unsigned long long dividend, unsigned divisor)
     return quotient;
 }
 
+const char *WideDecimal(unsigned long long value, char *number)
+{
+    char *digit = number + 23;
+    *digit = 0;
+    do {
+        unsigned long long quotient = WideQuotient(value, 10);
+        *--digit = static_cast<char>('0' + static_cast<unsigned>(value - quotient * 10));
+        value = quotient;
+    } while (value);
+    return digit;
+}
+
+const char *ReadWideDecimal(const char *at, unsigned long long *number)
+{
+    const char *start = at;
+    unsigned long long value = 0;
+    for (; *at >= '0' && *at <= '9'; at++) {
+        if (value > (~0ull - 9) / 10)
+            return 0;
+        value = value * 10 + static_cast<unsigned>(*at - '0');
+    }
+    *number = value;
+    return at == start ? 0 : at;
+}
+
 int RoundedMulDiv(int a, unsigned b, unsigned c)
 {
     if (c == 0)

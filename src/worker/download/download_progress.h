@@ -6,6 +6,13 @@
 // compiler's 64-bit division is a runtime routine that brings its own code and an unwind table into the worker.
 unsigned long long WideQuotient(unsigned long long dividend, unsigned divisor);
 
+// The value in decimal digits, written at the end of `number` (24 bytes); returns where they start.
+const char *WideDecimal(unsigned long long value, char *number);
+
+// Reads decimal digits at `at` into *number; the position after them, or 0 when there are none or they
+// overflow.
+const char *ReadWideDecimal(const char *at, unsigned long long *number);
+
 // The platform's MulDiv: a * b / c rounded to the nearest integer; -1 when c is 0.
 int RoundedMulDiv(int a, unsigned b, unsigned c);
 

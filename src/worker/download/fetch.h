@@ -34,6 +34,10 @@ struct DownloadMeter {
 struct FetchResponse {
     unsigned status;              // 200, or 206 for a part
     unsigned long long announced; // the announced length, 0 when none
+    bool tail;                    // a 206 whose Content-Range runs from rangeFirst to the file's end
+    unsigned long long rangeFirst;
+    unsigned long long rangeTotal;
+    char validator[256];          // the ETag, else the Last-Modified date, as sent; "" when neither
 };
 
 // Where the body goes. The caller owns it and everything that it writes to.

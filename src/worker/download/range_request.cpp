@@ -17,16 +17,8 @@ bool ComposeRangeHeaders(unsigned long long offset, const char *validator, char 
     headers[0] = 0;
     if (offset == 0)
         return true;
-    // Digits from the last one on; WideQuotient rather than the compiler's 64-bit division, which on 32-bit
-    // x86 is a runtime routine.
     char number[24];
-    char *digit = number + sizeof number - 1;
-    *digit = 0;
-    for (unsigned long long rest = offset; rest;) {
-        unsigned long long quotient = WideQuotient(rest, 10);
-        *--digit = static_cast<char>('0' + static_cast<unsigned>(rest - quotient * 10));
-        rest = quotient;
-    }
+    const char *digit = WideDecimal(offset, number);
     bool composed = AppendText(headers, capacity, "Range: bytes=") && AppendText(headers, capacity, digit) &&
                     AppendText(headers, capacity, "-\r\n");
     if (composed && validator && validator[0])
@@ -35,4 +27,17 @@ bool ComposeRangeHeaders(unsigned long long offset, const char *validator, char 
     if (!composed)
         headers[0] = 0;
     return composed;
+}
+
+bool ParseContentRange(const char *value, unsigned long long *first, unsigned long long *total)
+{
+    static const char UNIT[] = "bytes ";
+    for (unsigned i = 0; i < sizeof UNIT - 1; i++)
+        if (!value || value[i] != UNIT[i])
+            return false;
+    unsigned long long last = 0;
+    const char *at = ReadWideDecimal(value + sizeof UNIT - 1, first);
+    at = at && *at == '-' ? ReadWideDecimal(at + 1, &last) : 0;
+    at = at && *at == '/' ? ReadWideDecimal(at + 1, total) : 0;
+    return at && !*at && *first <= last && last + 1 == *total;
 }

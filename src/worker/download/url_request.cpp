@@ -125,7 +125,7 @@ void CloseUrl(DownloadSession *session, HINTERNET request)
 
 FetchResponse ResponseOf(HINTERNET request)
 {
-    FetchResponse response = {0, 0};
+    FetchResponse response = {};
     DWORD value = 0;
     DWORD length = sizeof value;
     if (winInet.HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value, &length, 0))
@@ -134,6 +134,17 @@ FetchResponse ResponseOf(HINTERNET request)
     length = sizeof value;
     if (winInet.HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &value, &length, 0))
         response.announced = value;
+    char range[96];
+    length = sizeof range;
+    response.tail = response.status == 206 &&
+                    winInet.HttpQueryInfoA(request, HTTP_QUERY_CONTENT_RANGE, range, &length, 0) &&
+                    ParseContentRange(range, &response.rangeFirst, &response.rangeTotal);
+    length = sizeof response.validator;
+    if (!winInet.HttpQueryInfoA(request, HTTP_QUERY_ETAG, response.validator, &length, 0)) {
+        length = sizeof response.validator;
+        if (!winInet.HttpQueryInfoA(request, HTTP_QUERY_LAST_MODIFIED, response.validator, &length, 0))
+            response.validator[0] = 0;
+    }
     return response;
 }
 

@@ -49,10 +49,7 @@ void BeginRunLog(const char *section)
     char name[MAX_PATH];
     if (!CopyText(name, MAX_PATH, section))
         return;
-    for (char *c = name; *c; c++)
-        if (*c == '\\' || *c == '/' || *c == ':' || *c == '*' || *c == '?' || *c == '"' || *c == '<' || *c == '>' ||
-            *c == '|' || static_cast<unsigned char>(*c) < 0x20)
-            *c = '_';
+    MakeFileNameSafe(name);
     if (CopyText(logPath, MAX_PATH, folder) && AppendText(logPath, MAX_PATH, name) && AppendText(logPath, MAX_PATH, ".log"))
         return;
     logPath[0] = 0;

@@ -109,7 +109,11 @@ bool UndoElevatedUpdate(UpdateRun &run)
 void ApplyElevated(UpdateRun &run)
 {
     DWORD code = 0;
-    if (!RunApplyStepFor(run, run.archive, &code) || code == IDS_UPDATED)
+    if (!RunApplyStepFor(run, run.archive, &code))
+        return;
+    if (code == IDS_UPDATED && run.cached)
+        ClearArchiveCache(run.cache);
+    if (code == IDS_UPDATED)
         return;
     if (code == IDS_UP_TO_DATE)
         run.block->result = RESULT_UP_TO_DATE;

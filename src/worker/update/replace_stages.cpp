@@ -134,6 +134,9 @@ void Replace(UpdateRun &run)
                outcome == REPLACE_UNDO_INCOMPLETE ? ", some left for the next start" : "");
     switch (outcome) {
     case REPLACE_DONE:
+        // Nothing of an archive is kept once its update is done.
+        if (run.cached)
+            ClearArchiveCache(run.cache);
         break;
     case REPLACE_DENIED:
         FailWith(run, IDS_FAILED_NO_PERMISSION);

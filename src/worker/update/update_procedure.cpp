@@ -47,6 +47,23 @@ bool WriteDownloadFile(UpdateRun &run, const char *data, unsigned size)
     return WriteFile(run.file, data, size, &done, 0) && done == size;
 }
 
+bool HashDownloadFile(UpdateRun &run, unsigned long long count)
+{
+    const bool whole = count == WHOLE_FILE;
+    Sha256Init(&run.archiveHash);
+    const DWORD BLOCK = 256 * 1024;
+    char *block = static_cast<char *>(AllocateBytes(BLOCK));
+    bool read = block && SetFilePointer(run.file, 0, 0, FILE_BEGIN) == 0;
+    DWORD got = 0;
+    while (read && count && (read = ReadFile(run.file, block, count < BLOCK ? static_cast<DWORD>(count) : BLOCK, &got,
+                                             0) != 0) && got) {
+        Sha256Update(&run.archiveHash, block, got);
+        count -= got;
+    }
+    FreeBytes(block);
+    return read && (whole ? got == 0 : count == 0);
+}
+
 void CloseDownloadFile(UpdateRun &run)
 {
     if (run.file != INVALID_HANDLE_VALUE)

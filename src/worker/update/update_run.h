@@ -5,6 +5,7 @@
 #include "../download/fetch.h"
 #include "../files/folder_identity.h"
 #include "../feed/update_feed.h"
+#include "../run/archive_cache.h"
 #include "../run/run_folders.h"
 #include "../run/status_channel.h"
 #include "../verify/publisher_keys.h"
@@ -26,6 +27,8 @@ struct UpdateRun {
     bool moveFiles;        // the unpacked files carry the application folder's permissions: they may be moved
     bool applyStep;        // this run is the elevated apply step of another (elevated_stages.cpp)
     bool elevate;          // this run may not write the application folder: the apply step replaces
+    bool cached;           // the archive is in the application's archive cache
+    ArchiveCache cache;
 };
 
 // Opens the stage: its position and status text go to the dialog, and the stage counter moves on.
@@ -39,6 +42,11 @@ void FailWith(UpdateRun &run, unsigned short message);
 bool CreateDownloadFile(UpdateRun &run, const char *path);
 bool WriteDownloadFile(UpdateRun &run, const char *data, unsigned size);
 void CloseDownloadFile(UpdateRun &run);
+
+// Hashes the first `count` bytes of the download file (WHOLE_FILE: all of it) into archiveHash, from its start
+// on; false when the file is shorter or cannot be read.
+const unsigned long long WHOLE_FILE = ~0ull;
+bool HashDownloadFile(UpdateRun &run, unsigned long long count);
 
 // The progress of a download: the meter for its fetch (none in a silent run, which reports nothing), switched
 // on from `base` over `span` positions once its body begins, and off again when the download ends.

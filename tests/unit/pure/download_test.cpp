@@ -1,9 +1,11 @@
 // The download's decisions that need no platform: buffer and read sizes, the processors of a checked download,
 // progress positions, the range request's headers and the redirect rule.
 #include <gtest/gtest.h>
+#include <cstring>
 #include <string>
 #include "../../../src/worker/download/download_progress.h"
 #include "../../../src/worker/download/range_request.h"
+#include "../../../src/worker/download/cache_record.h"
 #include "../../../src/worker/download/redirect_rule.h"
 
 TEST(DownloadProgress, RoundedMulDiv)
@@ -222,6 +224,53 @@ TEST(RangeRequest, HeadersForTheRestOfAFile)
         EXPECT_EQ(c.composed, ComposeRangeHeaders(c.offset, c.validator, headers, c.capacity)) << c.label;
         EXPECT_STREQ(c.headers, headers) << c.label;
     }
+}
+
+// A part is appended only when it runs from where the kept bytes end to the end of the file.
+TEST(ContentRange, OnlyAPartThatRunsToTheEnd)
+{
+    struct {
+        const char *value;
+        bool tail;
+        unsigned long long first, total;
+    } cases[] = {
+        {"bytes 60-99/100", true, 60, 100},
+        {"bytes 0-0/1", true, 0, 1},
+        {"bytes 60-98/100", false, 0, 0},  // stops short of the end
+        {"bytes 60-100/100", false, 0, 0}, // runs past it
+        {"bytes 61-60/100", false, 0, 0},
+        {"bytes 60-99/*", false, 0, 0},    // total unknown
+        {"bytes */100", false, 0, 0},      // the 416 form
+        {"bytes 60-99/100 ", false, 0, 0},
+        {"Bytes 60-99/100", false, 0, 0},
+        {"bytes -60-99/100", false, 0, 0},
+        {"bytes 60-18446744073709551616/18446744073709551617", false, 0, 0}, // overflows
+        {"", false, 0, 0},
+    };
+    for (const auto &c : cases) {
+        unsigned long long first = 0, total = 0;
+        EXPECT_EQ(c.tail, ParseContentRange(c.value, &first, &total)) << c.value;
+        if (c.tail)
+            EXPECT_EQ(c.first * 1000 + c.total, first * 1000 + total) << c.value;
+    }
+}
+
+TEST(CacheRecord, RoundTripAndRefusals)
+{
+    CacheRecord record = {"http://h/a.zip", 100311040, "\"5f1-abc\""}, read = {};
+    char text[CACHE_RECORD_CAP];
+    ASSERT_TRUE(FormatCacheRecord(record, text, sizeof text));
+    EXPECT_STREQ("http://h/a.zip\r\n100311040\r\n\"5f1-abc\"\r\n", text);
+    ASSERT_TRUE(ParseCacheRecord(text, static_cast<unsigned>(strlen(text)), &read));
+    EXPECT_STREQ(record.url, read.url);
+    EXPECT_EQ(record.size, read.size);
+    EXPECT_STREQ(record.validator, read.validator);
+    CacheRecord broken = {"http://h/a\r\nX: y", 1, ""};
+    EXPECT_FALSE(FormatCacheRecord(broken, text, sizeof text)) << "a line break in a value";
+    const char *bad[] = {"u\r\n1\r\nv", "u\r\n\r\nv\r\n", "u\r\n1x\r\nv\r\n", "u\r\n1\r\nv\r\nmore",
+                         "u\n1\nv\n", ""};
+    for (const char *text : bad)
+        EXPECT_FALSE(ParseCacheRecord(text, static_cast<unsigned>(strlen(text)), &read)) << text;
 }
 
 TEST(RedirectRule, NeverFromHttpsToPlainHttp)
