@@ -98,6 +98,7 @@ def user_kovrel(standard_user, tmp_path):
         k.driver("end", str(pid))
     shutil.rmtree(scratch, ignore_errors=True)
     remove_path(standard_user.temp_folder() / "Kovrel")
+    shutil.rmtree(USER_PREFIX / "drive_c" / "users" / USER / "AppData" / "Local" / "Kovrel" / "Cache", ignore_errors=True)
     shutil.rmtree(USER_PREFIX / "drive_c" / "ProgramData" / "Kovrel", ignore_errors=True)
     assert freed, "a worker of this test still held the mutex"
 
@@ -158,12 +159,12 @@ def test_protected_folder_is_updated_through_one_elevation(between, protected, s
     request = protected.request()
     assert request.startswith(APPLY_ARGUMENT + ' "')
     staged = request.split('"')[1]
-    assert staged.lower().endswith("\\kovrel\\work\\update.zip"), staged
+    assert "\\kovrel\\cache\\" in staged.lower() and staged.endswith("_update.zip"), staged
     if between == "staging tampered":
         evil = protected.reports / "evil.zip"
         sample_app.write_zip(evil, {sample_app.APP_EXE: b"MZ not the update"})
-        work = staged[:-len("update.zip")]
-        for target in (staged, work + "Src\\" + sample_app.APP_EXE):
+        unpacked = f"C:\\users\\{USER}\\Temp\\Kovrel\\Work\\Src\\{sample_app.APP_EXE}"
+        for target in (staged, unpacked):
             result = standard_user.run(harness.WINE, "cmd.exe", "/c", "copy", "/y", harness.windows_path(evil), target)
             assert result.returncode == 0
     code = protected.grant(rights=between != "rights not granted")
