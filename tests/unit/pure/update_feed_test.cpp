@@ -192,3 +192,96 @@ TEST(FeedValues, Digest)
     EXPECT_FALSE(ParseSha256Text(("g" + digest.substr(1)).c_str(), bytes)) << "not hex";
     EXPECT_FALSE(ParseSha256Text("", bytes));
 }
+
+TEST(FeedValues, ExpiryTime)
+{
+    struct {
+        const char *text;
+        bool good;
+        unsigned long long seconds; // since 1601-01-01T00:00:00Z
+    } cases[] = {
+        {"1601-01-01T00:00:00Z", true, 0},
+        {"1601-01-01T00:00:01Z", true, 1},
+        {"1970-01-01T00:00:00Z", true, 11644473600ull},
+        {"2000-02-29T23:59:59Z", true, 12596342399ull},
+        {"2024-03-01T00:00:00Z", true, 13353724800ull},
+        {"2100-03-01T00:00:00Z", true, 15752016000ull},
+        {"9999-12-31T23:59:59Z", true, 265046774399ull},
+        {"1600-12-31T23:59:59Z", false, 0},
+        {"2100-02-29T00:00:00Z", false, 0},
+        {"2023-02-29T00:00:00Z", false, 0},
+        {"2024-04-31T00:00:00Z", false, 0},
+        {"2024-00-10T00:00:00Z", false, 0},
+        {"2024-13-10T00:00:00Z", false, 0},
+        {"2024-01-00T00:00:00Z", false, 0},
+        {"2024-01-01T24:00:00Z", false, 0},
+        {"2024-01-01T23:60:00Z", false, 0},
+        {"2024-12-31T23:59:60Z", false, 0},
+        {"2024-01-01T00:00:00", false, 0},
+        {"2024-01-01T00:00:00z", false, 0},
+        {"2024-01-01T00:00:00ZZ", false, 0},
+        {"2024-01-01 00:00:00Z", false, 0},
+        {"2024-01-01T00:00:00+00:00", false, 0},
+        {"2024-1-01T00:00:00Z", false, 0},
+        {"+024-01-01T00:00:00Z", false, 0},
+        {" 2024-01-01T00:00:00Z", false, 0},
+        {"2024-01-01", false, 0},
+        {"", false, 0},
+    };
+    for (const auto &c : cases) {
+        unsigned long long seconds = 77;
+        EXPECT_EQ(c.good, ParseExpiryTime(c.text, &seconds)) << '"' << c.text << '"';
+        if (c.good)
+            EXPECT_EQ(c.seconds, seconds) << c.text;
+    }
+}
+
+TEST(FeedValues, Serial)
+{
+    struct {
+        const char *text;
+        bool good;
+        unsigned serial;
+    } cases[] = {
+        {"0", true, 0},           {"1", true, 1},       {"999999999", true, 999999999},
+        {"1000000000", false, 0}, {"4294967297", false, 0}, {"007", false, 0},
+        {"00", false, 0},         {"", false, 0},       {"-1", false, 0},
+        {"+1", false, 0},         {"1 ", false, 0},     {"1.0", false, 0},
+        {"0x1", false, 0},
+    };
+    for (const auto &c : cases) {
+        unsigned serial = 77;
+        EXPECT_EQ(c.good, ParseFeedSerial(c.text, &serial)) << '"' << c.text << '"';
+        if (c.good)
+            EXPECT_EQ(c.serial, serial) << c.text;
+    }
+}
+
+TEST(ReadUpdateFeed, Freshness)
+{
+    const S app = "[MyApp]\r\nAPP_VER=1\r\n";
+    struct {
+        const char *label;
+        S file;
+        bool haveExpiry, expiryValid, haveSerial, serialValid;
+        unsigned serial;
+    } rows[] = {
+        {"both", app + "APP_EXPIRES = 2024-03-01T00:00:00Z\r\nAPP_SERIAL=12\r\n", true, true, true, true, 12},
+        {"neither", app, false, false, false, false, 0},
+        {"both malformed", app + "APP_EXPIRES=2024-03-01\r\nAPP_SERIAL=twelve\r\n", true, false, true, false, 0},
+        {"too long to hold", app + "APP_EXPIRES=" + S(500, '2') + "\r\nAPP_SERIAL=" + S(500, '1'), true, false,
+         true, false, 0},
+    };
+    for (const auto &row : rows) {
+        std::unique_ptr<UpdateFeed> feed(new UpdateFeed);
+        ASSERT_TRUE(ReadUpdateFeed(row.file.data(), static_cast<unsigned>(row.file.size()), "MyApp", feed.get()))
+            << row.label;
+        EXPECT_EQ(row.haveExpiry, feed->haveExpiry) << row.label;
+        EXPECT_EQ(row.expiryValid, feed->expiryValid) << row.label;
+        EXPECT_EQ(row.expiryValid ? 13353724800ull : 0, feed->expires) << row.label;
+        EXPECT_STREQ(row.expiryValid ? "2024-03-01T00:00:00Z" : "", feed->expiryText) << row.label;
+        EXPECT_EQ(row.haveSerial, feed->haveSerial) << row.label;
+        EXPECT_EQ(row.serialValid, feed->serialValid) << row.label;
+        EXPECT_EQ(row.serial, feed->serial) << row.label;
+    }
+}
