@@ -56,9 +56,9 @@ bool CheckWriteAccess(UpdateRun &run);
 bool UndoElevatedUpdate(UpdateRun &run);
 void ApplyElevated(UpdateRun &run);
 
-// With publisher keys (info_freshness.cpp): the installed version must be given, checked at the start; the
-// verified file must be fresh and its serial not lower than the one recorded, which it then replaces. False,
-// with the run failed, otherwise.
+// With publisher keys (info_freshness.cpp): the installed version must be given (false: the start fails the
+// run); the verified file must be fresh and its serial not lower than the one recorded, which it then
+// replaces (false, with the run failed).
 bool InstalledVersionKnown(UpdateRun &run);
 bool CheckInfoFreshness(UpdateRun &run);
 
