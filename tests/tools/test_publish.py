@@ -202,10 +202,12 @@ def test_republishing_re_signs_and_keeps_the_other_sections(tmp_path, archive, k
     assert code == 0, out
     data = info.read_bytes()
     assert data.count(b";ed25519=") == 1
-    assert signed_body(data, public_of(key[1])) == (
-        "; 手書き\r\n[Other]\r\nAPP_VER=9\r\n\r\n[App]\r\nAPP_VER=2.0\r\nNOTE=x\r\n"
-        "APP_URL=http://h/app-2.0.zip\r\nAPP_SIZE=770\r\n"
-        f"APP_SHA256={hashlib.sha256(bigger.read_bytes()).hexdigest()}\r\n").encode("cp932")
+    body = signed_body(data, public_of(key[1])).decode("cp932")
+    expires = body[body.index("APP_EXPIRES=") + 12:].split("\r\n")[0]
+    assert body == ("; 手書き\r\n[Other]\r\nAPP_VER=9\r\n\r\n[App]\r\nAPP_VER=2.0\r\nNOTE=x\r\n"
+                    "APP_URL=http://h/app-2.0.zip\r\nAPP_SIZE=770\r\n"
+                    f"APP_SHA256={hashlib.sha256(bigger.read_bytes()).hexdigest()}\r\n"
+                    f"APP_SERIAL=2\r\nAPP_EXPIRES={expires}\r\n")
 
 
 @pytest.mark.parametrize("first_line", [b";ed25519=" + b"ab" * 64, b";ED25519=" + b"00" * 64, b";ed25519=broken"],

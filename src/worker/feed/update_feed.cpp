@@ -1,8 +1,9 @@
-// A size or digest whose text is too long for its buffer is given but malformed, as a wrong one is; only a
-// version or URL that does not fit its field fails the whole reading.
+// A size, digest, expiry or serial whose text is too long for its buffer is given but malformed, as a wrong
+// one is; only a version or URL that does not fit its field fails the whole reading.
 #include "update_feed.h"
 #include "feed_text.h"
 #include "feed_values.h"
+#include "../../common/text.h"
 
 // Room for the longest well-formed value (64 hex digits) and then some, so that a longer text is seen as given.
 const unsigned NUMBER_CAP = 80;
@@ -33,6 +34,10 @@ bool ReadUpdateFeed(const char *text, unsigned length, const char *section, Upda
     feed->haveSha256 = feed->sha256Valid = false;
     for (unsigned char &byte : feed->sha256)
         byte = 0;
+    feed->haveExpiry = feed->expiryValid = feed->haveSerial = feed->serialValid = false;
+    feed->expires = 0;
+    feed->expiryText[0] = '\0';
+    feed->serial = 0;
     if (!text || !section || !section[0])
         return false;
     if (!ReadText(text, length, section, "APP_VER", feed->version) ||
@@ -43,5 +48,10 @@ bool ReadUpdateFeed(const char *text, unsigned length, const char *section, Upda
     feed->sizeValid = feed->haveSize && ParseArchiveSize(number, &feed->size);
     feed->haveSha256 = ReadNumber(text, length, section, "APP_SHA256", number);
     feed->sha256Valid = feed->haveSha256 && ParseSha256Text(number, feed->sha256);
+    feed->haveExpiry = ReadNumber(text, length, section, "APP_EXPIRES", number);
+    feed->expiryValid = feed->haveExpiry && ParseExpiryTime(number, &feed->expires) &&
+                        CopyText(feed->expiryText, sizeof feed->expiryText, number);
+    feed->haveSerial = ReadNumber(text, length, section, "APP_SERIAL", number);
+    feed->serialValid = feed->haveSerial && ParseFeedSerial(number, &feed->serial);
     return true;
 }

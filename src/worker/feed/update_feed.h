@@ -13,6 +13,13 @@ struct UpdateFeed {
     bool haveSha256; // APP_SHA256 given
     bool sha256Valid;
     unsigned char sha256[32];
+    bool haveExpiry; // APP_EXPIRES given
+    bool expiryValid;
+    unsigned long long expires; // seconds since 1601-01-01T00:00:00Z
+    char expiryText[24];        // as written, for the log
+    bool haveSerial; // APP_SERIAL given
+    bool serialValid;
+    unsigned serial;
 };
 
 // Reads the section's values from the verified bytes into the record. False when a value is too long for its

@@ -1,5 +1,5 @@
 #include "archive_cache.h"
-#include <shlobj.h>
+#include "section_files.h"
 #include "../../common/heap.h"
 #include "../../common/path_compose.h"
 #include "../../common/staging_root.h"
@@ -20,14 +20,12 @@ static void FolderHash(const char *folder, char hex[9])
     hex[8] = 0;
 }
 
-static bool CacheBase(char folder[MAX_PATH])
+static bool CacheBase(char (&folder)[MAX_PATH])
 {
     // An elevated run's files are trusted only where no program of the user can write.
     if (IsElevatedRun())
         return PrepareMachineStaging(folder) && AppendText(folder, MAX_PATH, "\\Cache\\");
-    return SUCCEEDED(SHGetFolderPathA(0, CSIDL_LOCAL_APPDATA, 0, 0, folder)) &&
-           AppendText(folder, MAX_PATH, "\\Kovrel\\") && (CreateDirectoryA(folder, 0) || true) &&
-           AppendText(folder, MAX_PATH, "Cache\\");
+    return UserKovrelFolder(folder) && AppendText(folder, MAX_PATH, "Cache\\");
 }
 
 // Whether the file `name` of the cache folder belongs to the archive `digestHex`, and is kept.

@@ -3,7 +3,7 @@
 // and renamed over the log, so a log is never left half-written.
 #include "run_log.h"
 #include <windows.h>
-#include <shlobj.h>
+#include "section_files.h"
 #include "../../common/heap.h"
 #include "../../common/text.h"
 #include "../../common/text_buffer.h"
@@ -37,22 +37,10 @@ static bool Append(const char *text, unsigned length)
 
 void BeginRunLog(const char *section)
 {
-    logPath[0] = 0;
     used = 0;
     startTick = GetTickCount();
-    char folder[MAX_PATH];
-    if (!section || !section[0] || FAILED(SHGetFolderPathA(0, CSIDL_LOCAL_APPDATA, 0, 0, folder)) ||
-        !AppendText(folder, MAX_PATH, "\\Kovrel\\"))
-        return;
-    CreateDirectoryA(folder, 0);
-    // A section name may hold characters that no file name may.
-    char name[MAX_PATH];
-    if (!CopyText(name, MAX_PATH, section))
-        return;
-    MakeFileNameSafe(name);
-    if (CopyText(logPath, MAX_PATH, folder) && AppendText(logPath, MAX_PATH, name) && AppendText(logPath, MAX_PATH, ".log"))
-        return;
-    logPath[0] = 0;
+    if (!SectionFilePath(section, ".log", logPath))
+        logPath[0] = 0;
 }
 
 void LogRun(const char *format, ...)
@@ -88,17 +76,7 @@ void EndRunLog()
         CopyBytes(whole + oldLength, lines.text, used);
         unsigned length = oldLength + used;
         unsigned start = KeptLogTail(whole, length, RUN_LOG_CAP);
-        char part[MAX_PATH];
-        if (CopyText(part, MAX_PATH, logPath) && AppendText(part, MAX_PATH, ".part")) {
-            HANDLE file = CreateFileA(part, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
-            DWORD written = 0;
-            bool complete = file != INVALID_HANDLE_VALUE && WriteFile(file, whole + start, length - start, &written, 0) &&
-                            written == length - start;
-            if (file != INVALID_HANDLE_VALUE)
-                CloseHandle(file);
-            if (!(complete && MoveFileExA(part, logPath, MOVEFILE_REPLACE_EXISTING)))
-                DeleteFileA(part);
-        }
+        WriteWholeFile(logPath, whole + start, length - start);
     }
     FreeBytes(whole);
     FreeBytes(old);

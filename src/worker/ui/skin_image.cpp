@@ -38,7 +38,8 @@ static HGLOBAL ReadFileToGlobal(const char *path, DWORD *size)
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
-    *size = GetFileSize(file, 0);
+    LARGE_INTEGER length;
+    *size = GetFileSizeEx(file, &length) && length.HighPart == 0 ? length.LowPart : INVALID_FILE_SIZE;
     // An empty file fails at the lock: a zero-size movable block has no memory to lock.
     HGLOBAL block = *size == INVALID_FILE_SIZE ? 0 : GlobalAlloc(GMEM_MOVEABLE, *size);
     bool read = false;

@@ -191,12 +191,14 @@ static bool ReuseCachedArchive(UpdateRun &run)
 // The bytes kept from a download cut short, when the record says they are of this archive at this URL.
 static unsigned long long KeptBytes(UpdateRun &run, CacheRecord *record)
 {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(run.archive, GetFileExInfoStandard, &data))
+    HANDLE kept = CreateFileA(run.archive, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    unsigned long long length = 0;
+    if (kept == INVALID_HANDLE_VALUE)
         return 0;
-    unsigned long long length = static_cast<unsigned long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-    if (length && length < run.feed.size && ReadArchiveRecord(run.cache, record) && record->size == run.feed.size &&
-        TextEquals(record->url, run.feed.archiveUrl))
+    bool measured = FileLength(kept, &length);
+    CloseHandle(kept);
+    if (measured && length && length < run.feed.size && ReadArchiveRecord(run.cache, record) &&
+        record->size == run.feed.size && TextEquals(record->url, run.feed.archiveUrl))
         return length;
     LogRun("%lu bytes kept, not resumable: no record of them for this URL", static_cast<unsigned long>(length));
     return 0;

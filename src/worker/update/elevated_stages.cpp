@@ -70,7 +70,7 @@ static bool RunApplyStepFor(UpdateRun &run, const char *archive, DWORD *code)
 // The failure that the step's exit code names, when it names one of the run's messages.
 static void FailAsTheStep(UpdateRun &run, DWORD code)
 {
-    bool known = code >= IDS_ABORTED_BY_USER && code <= IDS_ELEVATION_DECLINED && code != IDS_UPDATED;
+    bool known = code >= IDS_ABORTED_BY_USER && code <= IDS_FAILED_STALE_INFO && code != IDS_UPDATED;
     FailWith(run, known ? static_cast<unsigned short>(code) : IDS_FAILED_REPLACE);
 }
 

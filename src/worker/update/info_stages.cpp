@@ -25,7 +25,7 @@ void StartRun(UpdateRun &run)
     // An apply step with no archive came for the undo alone, and ends as a run with nothing to do.
     if (run.applyStep && !workerArgs.stagedArchive[0])
         run.block->result = RESULT_UP_TO_DATE;
-    else if (!run.folders.haveApplication)
+    else if (!run.folders.haveApplication || !InstalledVersionKnown(run))
         FailWith(run, IDS_WORKER_INIT_FAILED);
     else if (CheckWriteAccess(run) && !BeginDownloadSession(&run.session, !run.silent))
         Fail(run);
@@ -110,6 +110,8 @@ void CheckInfo(UpdateRun &run)
         return;
     }
     LogRun("announced version %s", run.feed.version);
+    if (!CheckInfoFreshness(run))
+        return;
     if (CompareVersions(workerArgs.installedVersion, run.feed.version) >= 0)
         run.block->result = RESULT_UP_TO_DATE;
 }

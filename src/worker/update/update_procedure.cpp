@@ -53,7 +53,8 @@ bool HashDownloadFile(UpdateRun &run, unsigned long long count)
     Sha256Init(&run.archiveHash);
     const DWORD BLOCK = 256 * 1024;
     char *block = static_cast<char *>(AllocateBytes(BLOCK));
-    bool read = block && SetFilePointer(run.file, 0, 0, FILE_BEGIN) == 0;
+    LARGE_INTEGER start = {};
+    bool read = block && SetFilePointerEx(run.file, start, 0, FILE_BEGIN);
     DWORD got = 0;
     while (read && count && (read = ReadFile(run.file, block, count < BLOCK ? static_cast<DWORD>(count) : BLOCK, &got,
                                              0) != 0) && got) {

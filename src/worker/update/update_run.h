@@ -64,6 +64,12 @@ bool CheckWriteAccess(UpdateRun &run);
 bool UndoElevatedUpdate(UpdateRun &run);
 void ApplyElevated(UpdateRun &run);
 
+// With publisher keys (info_freshness.cpp): the installed version must be given (false: the start fails the
+// run); the verified file must be fresh and its serial not lower than the one recorded, which it then
+// replaces (false, with the run failed).
+bool InstalledVersionKnown(UpdateRun &run);
+bool CheckInfoFreshness(UpdateRun &run);
+
 // The stages, in the files that hold them.
 void StartRun(UpdateRun &run);     // STAGE_CONNECT
 void FetchInfo(UpdateRun &run);    // STAGE_OPEN_INFO to STAGE_DOWNLOAD_INFO

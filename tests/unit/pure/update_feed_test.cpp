@@ -192,3 +192,72 @@ TEST(FeedValues, Digest)
     EXPECT_FALSE(ParseSha256Text(("g" + digest.substr(1)).c_str(), bytes)) << "not hex";
     EXPECT_FALSE(ParseSha256Text("", bytes));
 }
+
+// Good texts with their seconds since 1601-01-01T00:00:00Z, then malformed ones: wrong dates, times out of
+// range, and anything but the one form.
+TEST(FeedValues, ExpiryTime)
+{
+    const struct {
+        const char *text;
+        unsigned long long seconds;
+    } good[] = {
+        {"1601-01-01T00:00:00Z", 0},           {"1601-01-01T00:00:01Z", 1},
+        {"1970-01-01T00:00:00Z", 11644473600}, {"2000-02-29T23:59:59Z", 12596342399},
+        {"2100-03-01T00:00:00Z", 15752016000}, {"9999-12-31T23:59:59Z", 265046774399},
+    };
+    for (const auto &c : good) {
+        unsigned long long seconds = 77;
+        EXPECT_TRUE(ParseExpiryTime(c.text, &seconds)) << c.text;
+        EXPECT_EQ(c.seconds, seconds) << c.text;
+    }
+    const char *bad[] = {"1600-12-31T23:59:59Z", "2100-02-29T00:00:00Z", "2023-02-29T00:00:00Z",
+                         "2024-04-31T00:00:00Z", "2024-00-10T00:00:00Z", "2024-13-10T00:00:00Z",
+                         "2024-01-00T00:00:00Z", "2024-01-01T24:00:00Z", "2024-01-01T23:60:00Z",
+                         "2024-12-31T23:59:60Z", "2024-01-01T00:00:00",  "2024-01-01T00:00:00z",
+                         "2024-01-01T00:00:00ZZ", "2024-01-01 00:00:00Z", "2024-01-01T00:00:00+00:00",
+                         "2024-1-01T00:00:00Z", "+024-01-01T00:00:00Z", " 2024-01-01T00:00:00Z",
+                         "2024-01-01",           ""};
+    for (const char *text : bad) {
+        unsigned long long seconds = 77;
+        EXPECT_FALSE(ParseExpiryTime(text, &seconds)) << '"' << text << '"';
+        EXPECT_EQ(77u, seconds) << text;
+    }
+}
+
+TEST(FeedValues, Serial)
+{
+    unsigned serial = 77;
+    for (unsigned good : {0u, 1u, 999999999u}) {
+        EXPECT_TRUE(ParseFeedSerial(std::to_string(good).c_str(), &serial)) << good;
+        EXPECT_EQ(good, serial);
+    }
+    for (const char *text : {"1000000000", "4294967297", "007", "00", "", "-1", "+1", "1 ", "1.0", "0x1"})
+        EXPECT_FALSE(ParseFeedSerial(text, &serial)) << '"' << text << '"';
+}
+
+TEST(ReadUpdateFeed, Freshness)
+{
+    const S app = "[MyApp]\r\nAPP_VER=1\r\n";
+    struct {
+        const char *label;
+        S file;
+        bool given, valid;
+    } rows[] = {
+        {"both", app + "APP_EXPIRES = 2024-03-01T00:00:00Z\r\nAPP_SERIAL=12\r\n", true, true},
+        {"neither", app, false, false},
+        {"both malformed", app + "APP_EXPIRES=2024-03-01\r\nAPP_SERIAL=twelve\r\n", true, false},
+        {"too long to hold", app + "APP_EXPIRES=" + S(500, '2') + "\r\nAPP_SERIAL=" + S(500, '1'), true, false},
+    };
+    for (const auto &row : rows) {
+        std::unique_ptr<UpdateFeed> feed(new UpdateFeed);
+        ASSERT_TRUE(ReadUpdateFeed(row.file.data(), static_cast<unsigned>(row.file.size()), "MyApp", feed.get()))
+            << row.label;
+        EXPECT_EQ(row.given, feed->haveExpiry && feed->haveSerial) << row.label;
+        EXPECT_EQ(row.given, feed->haveExpiry || feed->haveSerial) << row.label;
+        EXPECT_EQ(row.valid, feed->expiryValid && feed->serialValid) << row.label;
+        EXPECT_EQ(row.valid, feed->expiryValid || feed->serialValid) << row.label;
+        EXPECT_EQ(row.valid ? 13353724800ull : 0, feed->expires) << row.label;
+        EXPECT_STREQ(row.valid ? "2024-03-01T00:00:00Z" : "", feed->expiryText) << row.label;
+        EXPECT_EQ(row.valid ? 12u : 0u, feed->serial) << row.label;
+    }
+}
