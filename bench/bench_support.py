@@ -192,8 +192,13 @@ class Bench:
         return harness.PREFIX / "drive_c" / "users" / harness.prefix_user() / "AppData" / "Local" / "Kovrel" / \
             f"{sample_app.SECTION}.log"
 
-    def run_driver(self, info_url, app, silent=False, confirm=True, where=None):
-        """Runs the update procedure once (the run log starts empty). With confirm, the box that asks for the
+    @staticmethod
+    def archive_cache():
+        """The archive cache of the driver's runs: per machine, as Wine's full token makes them elevated."""
+        return harness.PREFIX / "drive_c" / "ProgramData" / "Kovrel" / "Cache"
+
+    def run_driver(self, info_url, app, silent=False, confirm=True, where=None, keep_cache=False):
+        """Runs the update procedure once (the run log starts empty, and the archive cache too unless kept). With confirm, the box that asks for the
         application to be closed is answered; a run that ends before it is better timed without the answerer,
         whose Wine processes would compete with it for the processors. The driver, and with it the work
         folder, lies in drive C: or in `where`."""
@@ -207,6 +212,9 @@ class Bench:
         tail.write_text(f'"{harness.windows_path(folder / "Kovrel.exe")}" {info_url} "{app.windows_exe()}" '
                         f'{sample_app.SECTION} 1.0{options}', encoding="utf-8")
         self.run_log().unlink(missing_ok=True)
+        # Each run downloads: an archive kept by the run before would be used again without a request.
+        if not keep_cache:
+            shutil.rmtree(self.archive_cache(), ignore_errors=True)
         settle()
         stop = threading.Event()
         answerer = threading.Thread(target=self.answer_box, args=(stop,), daemon=True)
