@@ -15,3 +15,8 @@
 // that could not be started (its work folder).
 #define APPLY_NOT_ALLOWED 30118
 #define APPLY_NOT_STARTED 30104
+
+// The exit codes of a check (option -k1): the launcher waits for its worker and ends with the worker's code.
+#define CHECK_UP_TO_DATE 0
+#define CHECK_NEWER 1
+#define CHECK_FAILED 2

@@ -48,6 +48,24 @@ bool IsApplyStep(const char *arguments)
     return FindPositionalToken(arguments, 0, first, sizeof first) && TextEquals(first, APPLY_ARGUMENT);
 }
 
+bool IsCheckRun(const char *arguments)
+{
+    const char *position = arguments, *end = arguments + TextLength(arguments);
+    bool check = false;
+    CommandToken token;
+    CommandTokenKind kind;
+    while ((kind = NextCommandToken(&position, end, &token)) != COMMAND_TOKEN_END && kind != COMMAND_TOKEN_MALFORMED) {
+        const char *stop = token.start + token.length;
+        for (const char *p = token.start + 1; kind == COMMAND_TOKEN_OPTION && p < stop; p++) {
+            if (IsLeadByte(static_cast<unsigned char>(*p)) && p + 1 < stop)
+                p++;
+            else if (*p == 'k')
+                check = p + 1 < stop && p[1] == '1';
+        }
+    }
+    return check;
+}
+
 bool ComposeWorkerCommandLine(TextBuffer &commandLine, const char *launcherPath, const char *arguments)
 {
     unsigned pathLength = TextLength(launcherPath);

@@ -9,7 +9,8 @@
 // updates for good. Other failures are silent: the folder is removed again and the launcher ends.
 //
 // The apply step (an elevated launcher, started by a worker that may not write the application folder) runs
-// its worker the same way from the per-machine staging folder, waits for it and cleans up after it itself.
+// its worker the same way from the per-machine staging folder, waits for it and cleans up after it itself, as
+// does a check, which shows nothing and ends with its worker's code.
 #include "worker_handoff.h"
 #include <shellapi.h>
 #include "launcher_command_line.h"
@@ -113,7 +114,7 @@ static JournalOwner JournalOwnerOf(const char *folder, const char *applicationFo
 // Chooses the run's folder and starts the worker there: the folder of this application's interrupted
 // replacement first (the worker undoes it), else the first that can be emptied or made.
 static bool HandOff(HMODULE module, const char *arguments, unsigned applicationToken, HANDLE *process,
-                    char folder[MAX_PATH])
+                    char folder[MAX_PATH], bool quiet = false)
 {
     char application[MAX_PATH];
     FindApplicationFolder(arguments, applicationToken, application);
@@ -132,7 +133,7 @@ static bool HandOff(HMODULE module, const char *arguments, unsigned applicationT
             RemoveTree(folder, true);
             return false;
         }
-        if (!told)
+        if (!told && !quiet)
             ShowFormattedMessage(module, 0, IDS_LAUNCHER_TEMP_FOLDER_FAILED, IDS_LAUNCHER_CAPTION,
                                  GetCandidateFolder(candidate, folder) ? folder : "%TEMP%\\Kovrel\\", MB_ICONEXCLAMATION);
         told = true;
@@ -140,11 +141,12 @@ static bool HandOff(HMODULE module, const char *arguments, unsigned applicationT
     return false;
 }
 
-static bool PrepareStaging(HMODULE module)
+static bool PrepareStaging(HMODULE module, bool quiet = false)
 {
     char root[MAX_PATH];
     if (!IsElevatedRun() || PrepareMachineStaging(root))
         return true;
+    if (!quiet)
     ShowFormattedMessage(module, 0, IDS_LAUNCHER_STAGING_FAILED, IDS_LAUNCHER_CAPTION, root, MB_ICONHAND);
     return false;
 }
@@ -154,6 +156,22 @@ void RunNormalMode(HMODULE module, const char *arguments)
     char folder[MAX_PATH];
     if (PrepareStaging(module))
         HandOff(module, arguments, 1, 0, folder);
+}
+
+// Waits for the worker to end and removes its folder, unless a journal is left in it; with `mutex`, only once
+// it holds the mutex again, so that no other run's worker is in the folder. Returns the worker's exit code.
+static DWORD WaitAndCleanUp(HANDLE process, const char *folder, DWORD failed, HANDLE mutex = 0)
+{
+    WaitForSingleObject(process, INFINITE);
+    DWORD code = failed;
+    if (!GetExitCodeProcess(process, &code))
+        code = failed;
+    CloseHandle(process);
+    if (mutex)
+        WaitForSingleObject(mutex, INFINITE);
+    if (!HoldsJournal(folder))
+        RemoveTree(folder, true);
+    return code;
 }
 
 DWORD RunApplyStep(HMODULE module, const char *arguments)
@@ -166,13 +184,19 @@ DWORD RunApplyStep(HMODULE module, const char *arguments)
     // The apply step's arguments: its own, the archive's path, then the run's.
     if (!PrepareStaging(module) || !HandOff(module, arguments, 3, &process, folder))
         return APPLY_NOT_STARTED;
-    WaitForSingleObject(process, INFINITE);
-    DWORD code = APPLY_NOT_STARTED;
-    GetExitCodeProcess(process, &code);
-    CloseHandle(process);
-    if (!HoldsJournal(folder))
-        RemoveTree(folder, true);
-    return code;
+    return WaitAndCleanUp(process, folder, APPLY_NOT_STARTED);
+}
+
+DWORD RunCheckMode(HMODULE module, const char *arguments, HANDLE mutex)
+{
+    char folder[MAX_PATH];
+    HANDLE process = 0;
+    if (!PrepareStaging(module, true) || !HandOff(module, arguments, 1, &process, folder, true))
+        return CHECK_FAILED;
+    // The worker waits for the mutex before it starts; waiting for the worker while holding it waits for ever.
+    ReleaseMutex(mutex);
+    DWORD code = WaitAndCleanUp(process, folder, CHECK_FAILED, mutex);
+    return code < CHECK_FAILED ? code : CHECK_FAILED;
 }
 
 void RunCleanupMode()

@@ -15,6 +15,11 @@ void RunNormalMode(HMODULE module, const char *arguments);
 // message, or APPLY_NOT_ALLOWED / APPLY_NOT_STARTED.
 DWORD RunApplyStep(HMODULE module, const char *arguments);
 
+// Check mode (-k1), with the mutex held: starts the worker as normal mode does but silently, lets the mutex go
+// so that the worker can start, waits for it, takes the mutex again and removes its folder. Returns its exit
+// code: CHECK_UP_TO_DATE, CHECK_NEWER or CHECK_FAILED (also for any failure here).
+DWORD RunCheckMode(HMODULE module, const char *arguments, HANDLE mutex);
+
 // Cleanup mode: deletes the temporary folders, except one whose journal still needs its backup.
 void RunCleanupMode();
 

@@ -26,7 +26,7 @@ struct StatusBlock {
     volatile short result; // the stage counter during the run, the final stage value at its end
     // Set with STATE_FAILED when a failure has a message of its own rather than its stage's; 0 otherwise.
     volatile unsigned short failureMessage;
-    // The string id of the run's final message, set when the run has ended.
+    // The string id of the run's final message (a check: its exit code), set when the run has ended.
     volatile unsigned short finalMessage;
 };
 

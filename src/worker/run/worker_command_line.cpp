@@ -37,7 +37,7 @@ void FreeWorkerArgs()
     workerArgs.runArguments = 0;
 }
 
-// What a letter alone means: backup and caption are switched on, restart and silent mode off.
+// What a letter alone means: backup and caption are switched on, restart, silent and check mode off.
 static bool ApplyOptionLetter(char letter, char next)
 {
     unsigned flag;
@@ -47,6 +47,7 @@ static bool ApplyOptionLetter(char letter, char next)
     case 'c': flag = OPT_CAPTION; aloneSets = true; break;
     case 'r': flag = OPT_RESTART; aloneSets = false; break;
     case 's': flag = OPT_SILENT; aloneSets = false; break;
+    case 'k': flag = OPT_CHECK; aloneSets = false; break;
     default: return false;
     }
     bool set = next == '1' ? true : next == '0' ? false : aloneSets;

@@ -1,4 +1,4 @@
-// The worker's command-line contract: eight positional tokens and the option letters b, c, r and s.
+// The worker's command-line contract: eight positional tokens and the option letters b, c, k, r and s.
 #pragma once
 
 struct WorkerArgs {

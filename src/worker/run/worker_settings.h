@@ -5,6 +5,7 @@
 #define OPT_BACKUP 0x1u
 #define OPT_SILENT 0x2u
 #define OPT_RESTART 0x4u
+#define OPT_CHECK 0x8u
 #define OPT_CAPTION 0x10000u
 #define OPT_DEFAULTS (OPT_BACKUP | OPT_CAPTION)
 

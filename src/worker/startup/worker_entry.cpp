@@ -3,7 +3,8 @@
 // The worker waits on the mutex that the launcher holds, so it proceeds only after the launcher has ended;
 // it keeps the mutex until its own process ends. Whatever happens after that wait, the worker starts the
 // launcher once more with the cleanup argument: that launcher waits on the same mutex, so it deletes the
-// temporary folder (and this executable) only when the worker is gone.
+// temporary folder (and this executable) only when the worker is gone. A check's launcher waits for the worker
+// itself and cleans up after it.
 #include "worker_entry.h"
 #include "../../common/system_library.h"
 #include "../run/module_instance.h"
@@ -46,6 +47,17 @@ static int RunApplyStep()
     return block.finalMessage;
 }
 
+// A check (-k1): the information file alone, nothing shown, no restart and no cleanup launcher, since the
+// launcher that waits for this process cleans up itself. The exit code is the check's outcome.
+static int RunCheck(bool parsed)
+{
+    StatusBlock block = {0, STATE_RUNNING, 0, 0, CHECK_FAILED};
+    if (parsed)
+        RunUpdate(&block);
+    FreeWorkerArgs();
+    return block.finalMessage;
+}
+
 // The normal case: the settings shape the dialog, which runs the update on a thread of its own.
 static int RunInDialog()
 {
@@ -77,12 +89,16 @@ int RunWorker(HINSTANCE instance, const char *commandText)
     // The apply step runs while the worker that started it holds the mutex and waits for it.
     if (parsed && workerArgs.stagedArchive)
         return RunApplyStep();
+    bool check = (workerSettings.options & OPT_CHECK) != 0;
     HANDLE mutex = CreateMutexA(0, FALSE, KOVREL_MUTEX_NAME);
     if (!mutex) {
-        ShowInitFailure();
-        return 0;
+        if (!check)
+            ShowInitFailure();
+        return CHECK_FAILED;
     }
     WaitForSingleObject(mutex, INFINITE);
+    if (check)
+        return RunCheck(parsed);
 
     if (!parsed)
         ShowInitFailure();

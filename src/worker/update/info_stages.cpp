@@ -20,14 +20,15 @@ void StartRun(UpdateRun &run)
     if (run.folders.haveApplication && !HoldFolder(&run.application, run.folders.application))
         LogRun("the application folder %s could not be opened (error %lu), or is a link", run.folders.application,
                GetLastError());
-    if (!UndoInterruptedUpdate(run) || !UndoElevatedUpdate(run))
+    // A check only reads: journals wait for the next update, and the folder's rights do not matter.
+    if (!run.check && (!UndoInterruptedUpdate(run) || !UndoElevatedUpdate(run)))
         return;
     // An apply step with no archive came for the undo alone, and ends as a run with nothing to do.
     if (run.applyStep && !workerArgs.stagedArchive[0])
         run.block->result = RESULT_UP_TO_DATE;
     else if (!run.folders.haveApplication || !InstalledVersionKnown(run))
         FailWith(run, IDS_WORKER_INIT_FAILED);
-    else if (CheckWriteAccess(run) && !BeginDownloadSession(&run.session, !run.silent))
+    else if ((run.check || CheckWriteAccess(run)) && !BeginDownloadSession(&run.session, !run.silent))
         Fail(run);
 }
 

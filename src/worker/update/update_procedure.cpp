@@ -11,6 +11,7 @@
 #include "../run/run_log.h"
 #include "../run/worker_command_line.h"
 #include "../run/worker_settings.h"
+#include "../../common/cleanup_argument.h"
 #include "../../common/heap.h"
 #include "../../common/text_buffer.h"
 
@@ -149,7 +150,10 @@ static void RunStage(UpdateRun &run)
         CheckInfo(run);
         break;
     case STAGE_OPEN_ARCHIVE:
-        FetchArchive(run);
+        if (run.check)
+            run.block->state = STATE_DONE; // a newer version is announced: the stage counter says so
+        else
+            FetchArchive(run);
         break;
     case STAGE_EXTRACT:
         Unpack(run);
@@ -178,7 +182,8 @@ int RunUpdate(StatusBlock *block)
         return -1;
     UpdateRun run = {};
     run.block = block;
-    run.silent = (workerSettings.options & OPT_SILENT) != 0;
+    run.check = (workerSettings.options & OPT_CHECK) != 0;
+    run.silent = (workerSettings.options & (OPT_SILENT | OPT_CHECK)) != 0;
     run.file = INVALID_HANDLE_VALUE;
     run.application.handle = INVALID_HANDLE_VALUE;
     run.applyStep = workerArgs.stagedArchive != 0;
@@ -188,13 +193,17 @@ int RunUpdate(StatusBlock *block)
     BeginRunLog(workerArgs.infoSection);
     LogRun("start: information %s, application %s, installed version %s%s%s", workerArgs.infoUrl ? workerArgs.infoUrl : "",
            workerArgs.appPath ? workerArgs.appPath : "", workerArgs.installedVersion ? workerArgs.installedVersion : "(none)",
-           run.silent ? ", silent" : "", run.applyStep ? ", elevated apply step" : "");
+           run.check ? ", check" : run.silent ? ", silent" : "", run.applyStep ? ", elevated apply step" : "");
 
     while (!ShouldStop(block))
         RunStage(run);
 
     block->finalMessage = static_cast<unsigned short>(FinalMessageId(block->result - 1, block->state, block->failureMessage));
-    LogRun("end: message %u", block->finalMessage);
+    // A check shows nothing: its outcome is the code that its launcher ends with.
+    if (run.check)
+        block->finalMessage = block->state != STATE_DONE ? CHECK_FAILED
+                              : block->result == RESULT_UP_TO_DATE ? CHECK_UP_TO_DATE : CHECK_NEWER;
+    LogRun(run.check ? "end: check code %u" : "end: message %u", block->finalMessage);
     EndRunLog();
     EndDownloadSession(&run.session);
     CloseDownloadFile(run);

@@ -14,6 +14,7 @@
 struct UpdateRun {
     StatusBlock *block;
     bool silent;
+    bool check;            // only the information file is fetched: the run ends at what it announces
     DownloadSession session;
     RunFolders folders;
     FolderIdentity application; // the application folder, held from the start

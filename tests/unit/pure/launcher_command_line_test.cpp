@@ -4,6 +4,8 @@
 #include "../../../src/common/cleanup_argument.h"
 #include "../../../src/common/command_tokens.h"
 #include "../../../src/launcher/launcher_command_line.h"
+#include "../../../src/worker/run/worker_command_line.h"
+#include "../../../src/worker/run/worker_settings.h"
 
 TEST(LauncherCommandLine, FindsTheArguments)
 {
@@ -80,4 +82,31 @@ TEST(FindPositionalToken, SkipsOptionsAndReadsQuotes)
     EXPECT_FALSE(FindPositionalToken("url", 1, token, sizeof token)) << "no such token";
     EXPECT_FALSE(FindPositionalToken("url \"C:\\open", 1, token, sizeof token)) << "an unclosed quote";
     EXPECT_FALSE(FindPositionalToken("url C:\\a-very-long-path.exe", 1, token, sizeof token)) << "never cut short";
+}
+
+// The launcher waits for a check's worker: both must read -k1 from the same line alike, or one waits for ever.
+TEST(LauncherCommandLine, ReadsTheCheckOptionAsTheWorkerDoes)
+{
+    struct Row {
+        const char *label;
+        const char *arguments;
+        bool check;
+    } rows[] = {
+        {"no options", "url C:\\a.exe sec 1.0", false},
+        {"-k1 among the tokens", "url C:\\a.exe -s1 -k1 sec 1.0", true},
+        {"-k alone", "url C:\\a.exe sec 1.0 -k", false},
+        {"the last letter counts", "-k1 url C:\\a.exe sec 1.0 -s1k0", false},
+        {"in a token with other letters", "url C:\\a.exe sec 1.0 -b0k1", true},
+        {"quoted, it is a positional token", "url \"-k1\" C:\\a.exe sec 1.0", false},
+        {"a trail byte 'k' is no letter", "-\x83k1 url C:\\a.exe sec 1.0", false},
+        {"after an unclosed quote nothing is read", "url C:\\a.exe sec \"1.0 -k1", false},
+        {"before an unclosed quote it stays", "-k1 url C:\\a.exe sec \"1.0", true},
+    };
+    for (const Row &row : rows) {
+        EXPECT_EQ(row.check, IsCheckRun(row.arguments)) << row.label;
+        workerSettings.options = OPT_DEFAULTS;
+        ParseWorkerCommandLine((std::string("\"C:\\K.exe\" ") + row.arguments).c_str());
+        EXPECT_EQ(row.check, (workerSettings.options & OPT_CHECK) != 0) << row.label;
+        FreeWorkerArgs();
+    }
 }

@@ -104,6 +104,8 @@ TEST_F(WorkerCommandLine, OptionLetters)
         {"the last of repeated letters counts", "-s1s0s1", OPT_DEFAULTS | OPT_SILENT},
         {"a lone dash changes nothing", "-", OPT_DEFAULTS},
         {"letter followed by another digit is the letter alone", "-r2 -b2", OPT_DEFAULTS},
+        {"-k alone leaves check off", "-k", OPT_DEFAULTS},
+        {"-k1 sets check", "-k1", OPT_DEFAULTS | OPT_CHECK},
     };
     for (const Row &row : rows) {
         Reset();
