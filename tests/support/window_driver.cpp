@@ -242,7 +242,13 @@ static int EndProcess(DWORD id)
 
 static int ListProcesses(const wchar_t *name)
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    // Wine's snapshot fails now and then while a process is starting or ending: it is taken again then.
+    HANDLE snapshot = INVALID_HANDLE_VALUE;
+    for (int tries = 0; snapshot == INVALID_HANDLE_VALUE && tries < 50; tries++) {
+        snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE)
+            Sleep(100);
+    }
     if (snapshot == INVALID_HANDLE_VALUE)
         return 1;
     PROCESSENTRY32W entry = {};
