@@ -150,8 +150,12 @@ class Kovrel:
         return code == 0
 
     def worker_pids(self):
-        """The Windows process ids of the workers running now."""
-        code, lines = self.driver("processes", "Kovrelw.exe")
+        """The Windows process ids of the workers running now. Now and then a Wine program fails to start at
+        all (exit 1, no output) while processes start and end around it: the query is made again then."""
+        for _ in range(5):
+            code, lines = self.driver("processes", "Kovrelw.exe")
+            if code == 0:
+                break
         assert code == 0, lines
         return {int(line.split()[1]) for line in lines if line.startswith("process ")}
 
