@@ -51,8 +51,9 @@ def test_release_sizes():
     print(f"32-bit worker {worker} bytes, 32-bit launcher {launcher} bytes")
     # The worker carries its texts and dialog in Japanese and English (about 7 KiB of resources) and zlib's
     # inflate (about 36 KiB).
-    # 136 KiB since the freshness check of signed files (expiry, serial record, a clock import) crossed 128.
-    assert worker < 136 * 1024
+    # 136 KiB since the freshness check of signed files (expiry, serial record, a clock import) crossed 128;
+    # 144 KiB since the run log names its stages and the causes of failures, in words.
+    assert worker < 144 * 1024
     # The release carries the signature verifier, the replacement journal and both languages, worker included,
     # packed in LZMA and unpacked by the launcher's own decoder.
     assert launcher <= 100 * 1024

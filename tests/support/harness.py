@@ -20,8 +20,25 @@ PREFIX = Path(os.environ.get("KOVREL_WINEPREFIX") or BUILD / "wineprefix")
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver64"
 MUTEX_NAME = "Kovrel_check_period_mutex"
+MUTEX_PREFIX = "Kovrel_check_period_mutex."
 CLEANUP_ARGUMENT = "<:rokuta!velmoranpisuCLOSE!!:>"
 SCREEN = (1280, 1024)
+
+
+def application_identity(section, folder):
+    """The short name of one application that its lock, folders, cache and log carry (the product's
+    common/application_identity.cpp): the section's name bytes, "-", FNV-1a of folder + "|" + section in upper
+    case. `folder` is the Windows path of the application folder, ending in a backslash."""
+    value = 0x811C9DC5
+    for byte in (folder + "|" + section).encode("cp932", "replace").upper():
+        value = ((value ^ byte) * 0x01000193) & 0xFFFFFFFF
+    name = "".join(c if c.isascii() and (c.isalnum() or c in "._-") else "_"
+                   for c in section.encode("cp932", "replace").decode("latin-1").lower())[:24]
+    return f"{name}-{value:08x}"
+
+
+def mutex_name(section, folder):
+    return MUTEX_PREFIX + application_identity(section, folder)
 # The locale of a system whose interface is not Japanese, for a test's programs (extra_env): Wine then
 # reports English (0x409) and code page 1252.
 ENGLISH_LOCALE = {"LC_ALL": "C.UTF-8", "LANG": "C.UTF-8"}
