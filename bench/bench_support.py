@@ -255,7 +255,8 @@ class Bench:
     def run_launcher(self, launcher, info_url, app):
         """One whole silent update through a launcher, from its start until the cleanup launcher has removed
         the temporary folder; returns the seconds taken."""
-        temp = harness.temp_folder() / "Kovrel"
+        identity = harness.application_identity(sample_app.SECTION, app.windows_exe())
+        temp = harness.temp_folder() / f"Kovrel-{identity}"
         stop = threading.Event()
         answerer = threading.Thread(target=self.answer_box, args=(stop,), daemon=True)
         answerer.start()
@@ -269,7 +270,7 @@ class Bench:
         stop.set()
         answerer.join(timeout=10)
         code = subprocess.run([harness.WINE, str(harness.DIST / "window_driver.exe"), "wait-mutex-free",
-                               harness.MUTEX_NAME, "120000"], env=self.env, stdout=subprocess.DEVNULL,
+                               harness.MUTEX_PREFIX + identity, "120000"], env=self.env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, check=False).returncode
         assert code == 0, "the worker still runs after its folder was removed"
         return elapsed

@@ -11,9 +11,15 @@
 const unsigned IDENTITY_SECTION_BYTES = 24;
 const unsigned IDENTITY_BYTES = IDENTITY_SECTION_BYTES + 1 + 8 + 1;
 
-// Composes the identity of the application in `applicationFolder` (its path up to and with its last
-// separator) updated from `section`. Either may be empty or null.
-void ComposeApplicationIdentity(const char *section, const char *applicationFolder, char (&identity)[IDENTITY_BYTES]);
+// Composes the identity of the application `applicationPath` (its folder is the path up to and with its last
+// separator; none without one) updated from `section`. Either may be empty or null.
+void ComposeApplicationIdentity(const char *section, const char *applicationPath, char (&identity)[IDENTITY_BYTES]);
+
+// The name of the application's lock, the named mutex that orders the launcher, the worker and the cleanup
+// launcher of its runs.
+#define LOCK_NAME_PREFIX "Kovrel_check_period_mutex."
+const unsigned LOCK_NAME_BYTES = sizeof LOCK_NAME_PREFIX - 1 + IDENTITY_BYTES;
+void ComposeLockName(const char *identity, char (&name)[LOCK_NAME_BYTES]);
 
 // True when `text` is an identity as composed above: what a cleanup request must name before any folder is
 // derived from it.

@@ -1,11 +1,8 @@
 #pragma once
 
-// The argument with which the worker starts the launcher at its end: the launcher then waits for the
-// worker to be gone and deletes the temporary folder.
+// The argument with which the worker starts the launcher at its end, followed by the application's identity:
+// the launcher then waits for the worker to be gone and deletes the application's run folders.
 #define CLEANUP_ARGUMENT "<:rokuta!velmoranpisuCLOSE!!:>"
-
-// The named mutex that orders the launcher, the worker and the cleanup launcher.
-#define KOVREL_MUTEX_NAME "Kovrel_check_period_mutex"
 
 // The first argument of the launcher's apply step, started elevated by a worker that may not write the
 // application folder: then the path of the archive that worker downloaded, then the run's own arguments. The

@@ -1,6 +1,7 @@
 // A message box with one inserted text. The text is spliced in by hand rather than with wsprintfA, which
 // stops at 1024 bytes. '%' is never the second byte of a double-byte character, so the search is safe.
 #include "formatted_message.h"
+#include "resource_message.h"
 #include "text.h"
 #include "text_buffer.h"
 
@@ -13,7 +14,6 @@ int ShowFormattedMessage(HINSTANCE module, HWND owner, UINT textId, UINT caption
         insert = "";
     if (!format.LoadResourceString(module, textId))
         format.Assign(insert);
-    caption.LoadResourceString(module, captionId);
     const char *text = format.text ? format.text : "";
     unsigned at = 0;
     while (text[at] && !(text[at] == '%' && text[at + 1] == 's'))
@@ -28,7 +28,7 @@ int ShowFormattedMessage(HINSTANCE module, HWND owner, UINT textId, UINT caption
         }
     }
     int answer = MessageBoxA(owner, message.text ? message.text : text,
-                             caption.text && caption.text[0] ? caption.text : 0, style);
+                             MessageCaption(module, captionId, caption), style);
     format.Free();
     caption.Free();
     message.Free();

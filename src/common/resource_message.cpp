@@ -3,6 +3,20 @@
 #include "text_buffer.h"
 
 static const char FALLBACK_TEXT[] = "An error occurred.";
+static const char *captionOverride;
+
+void SetMessageCaption(const char *caption)
+{
+    captionOverride = caption && caption[0] ? caption : 0;
+}
+
+const char *MessageCaption(HINSTANCE module, UINT captionId, TextBuffer &loaded)
+{
+    if (captionOverride)
+        return captionOverride;
+    loaded.LoadResourceString(module, captionId);
+    return loaded.text && loaded.text[0] ? loaded.text : 0;
+}
 
 int ShowModuleMessage(HINSTANCE module, HWND owner, UINT textId, UINT fallbackTextId, UINT captionId, UINT style)
 {
@@ -12,9 +26,8 @@ int ShowModuleMessage(HINSTANCE module, HWND owner, UINT textId, UINT fallbackTe
         !(fallbackTextId && message.LoadResourceString(module, fallbackTextId)))
         message.Assign(FALLBACK_TEXT);
     // A missing caption leaves the platform's default caption.
-    caption.LoadResourceString(module, captionId);
     int answer = MessageBoxA(owner, message.text ? message.text : FALLBACK_TEXT,
-                             caption.text && caption.text[0] ? caption.text : 0, style);
+                             MessageCaption(module, captionId, caption), style);
     message.Free();
     caption.Free();
     return answer;

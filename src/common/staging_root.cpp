@@ -105,11 +105,12 @@ bool PrepareMachineStaging(char root[MAX_PATH])
     return ready;
 }
 
-bool GetRunFolder(unsigned candidate, bool perMachine, char folder[MAX_PATH])
+bool GetRunFolder(unsigned candidate, bool perMachine, const char *identity, char folder[MAX_PATH])
 {
     DWORD length = perMachine ? 0 : GetTempPathA(MAX_PATH, folder);
     bool named = perMachine ? GetMachineRoot(folder) : length != 0 && length < MAX_PATH;
-    char digit[2] = {static_cast<char>('0' + candidate), 0};
-    return named && AppendText(folder, MAX_PATH, perMachine ? "\\Staging" : "Kovrel") &&
-           (candidate == 0 || AppendText(folder, MAX_PATH, digit)) && AppendText(folder, MAX_PATH, "\\");
+    char suffix[3] = {'.', static_cast<char>('0' + candidate), 0};
+    return named && AppendText(folder, MAX_PATH, perMachine ? "\\Staging-" : "Kovrel-") &&
+           AppendText(folder, MAX_PATH, identity) && (candidate == 0 || AppendText(folder, MAX_PATH, suffix)) &&
+           AppendText(folder, MAX_PATH, "\\");
 }

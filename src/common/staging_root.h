@@ -5,11 +5,12 @@
 // existed, a member of the Administrators group.
 bool IsElevatedRun();
 
-// A run's own folder: "Kovrel\", then "Kovrel1\" to "Kovrel9\" in the user's temporary directory, or for an
-// elevated run "Staging\" to "Staging9\" in "%ProgramData%\Kovrel\", which only SYSTEM and the administrators
-// can write (an elevated run never stages where any program of the user can write).
+// A run's own folder, named after its application's identity (application_identity.h): "Kovrel-<identity>\",
+// then "Kovrel-<identity>.1\" to ".9\" in the user's temporary directory, or for an elevated run
+// "Staging-<identity>\" to ".9\" in "%ProgramData%\Kovrel\", which only SYSTEM and the administrators can write
+// (an elevated run never stages where any program of the user can write).
 const unsigned RUN_FOLDER_CANDIDATES = 10;
-bool GetRunFolder(unsigned candidate, bool perMachine, char folder[MAX_PATH]);
+bool GetRunFolder(unsigned candidate, bool perMachine, const char *identity, char folder[MAX_PATH]);
 
 // "%ProgramData%\Kovrel", the per-machine folder (without a separator at its end).
 bool GetMachineRoot(char root[MAX_PATH]);

@@ -37,9 +37,36 @@ bool FindLauncherArguments(const char *commandLine, const char **arguments)
     return true;
 }
 
-bool IsCleanupArgument(const char *arguments)
+bool CopyPositionalToken(const char *arguments, unsigned index, TextBuffer &token)
 {
-    return TextEquals(arguments, CLEANUP_ARGUMENT);
+    // No token is longer than the arguments that hold it.
+    if (token.Reserve(TextLength(arguments) + 1) && FindPositionalToken(arguments, index, token.text, token.capacity))
+        return true;
+    if (token.text)
+        token.text[0] = 0;
+    return false;
+}
+
+bool IsCleanupArgument(const char *arguments, char (&identity)[IDENTITY_BYTES])
+{
+    identity[0] = 0;
+    TextBuffer token = {};
+    bool cleanup = CopyPositionalToken(arguments, 0, token) && TextEquals(token.text, CLEANUP_ARGUMENT);
+    if (cleanup && !CopyPositionalToken(arguments, 2, token) && CopyPositionalToken(arguments, 1, token) &&
+        IsApplicationIdentity(token.text))
+        CopyText(identity, IDENTITY_BYTES, token.text);
+    token.Free();
+    return cleanup;
+}
+
+void FindApplicationIdentity(const char *arguments, unsigned applicationToken, char (&identity)[IDENTITY_BYTES])
+{
+    TextBuffer path = {}, section = {};
+    CopyPositionalToken(arguments, applicationToken, path);
+    CopyPositionalToken(arguments, applicationToken + 1, section);
+    ComposeApplicationIdentity(section.text, path.text, identity);
+    path.Free();
+    section.Free();
 }
 
 bool IsApplyStep(const char *arguments)
@@ -48,10 +75,10 @@ bool IsApplyStep(const char *arguments)
     return FindPositionalToken(arguments, 0, first, sizeof first) && TextEquals(first, APPLY_ARGUMENT);
 }
 
-bool IsCheckRun(const char *arguments)
+bool IsOptionOn(const char *arguments, char letter)
 {
     const char *position = arguments, *end = arguments + TextLength(arguments);
-    bool check = false;
+    bool on = false;
     CommandToken token;
     CommandTokenKind kind;
     while ((kind = NextCommandToken(&position, end, &token)) != COMMAND_TOKEN_END && kind != COMMAND_TOKEN_MALFORMED) {
@@ -59,11 +86,11 @@ bool IsCheckRun(const char *arguments)
         for (const char *p = token.start + 1; kind == COMMAND_TOKEN_OPTION && p < stop; p++) {
             if (IsLeadByte(static_cast<unsigned char>(*p)) && p + 1 < stop)
                 p++;
-            else if (*p == 'k')
-                check = p + 1 < stop && p[1] == '1';
+            else if (*p == letter)
+                on = p + 1 < stop && p[1] == '1';
         }
     }
-    return check;
+    return on;
 }
 
 bool ComposeWorkerCommandLine(TextBuffer &commandLine, const char *launcherPath, const char *arguments)

@@ -31,14 +31,24 @@
 
 static const char WORKER_FILE_NAME[] = "Kovrelw.exe";
 
-static bool GetCandidateFolder(unsigned candidate, char folder[MAX_PATH])
+// What one launcher run knows of its application: its identity, and what it may show: a silent run only what
+// stops it, a quiet one (a check) nothing at all.
+struct LauncherRun {
+    HMODULE module;
+    const char *arguments;
+    char identity[IDENTITY_BYTES];
+    bool silent;
+    bool quiet;
+};
+
+static bool GetCandidateFolder(const LauncherRun &run, unsigned candidate, char folder[MAX_PATH])
 {
-    return GetRunFolder(candidate, IsElevatedRun(), folder);
+    return GetRunFolder(candidate, IsElevatedRun(), run.identity, folder);
 }
 
-bool GetKovrelTempFolder(char folder[MAX_PATH])
+bool GetKovrelTempFolder(const char *identity, char folder[MAX_PATH])
 {
-    return GetCandidateFolder(0, folder);
+    return GetRunFolder(0, IsElevatedRun(), identity, folder);
 }
 
 static bool HoldsJournal(const char *folder)
@@ -63,8 +73,10 @@ bool ExtractWorker(HMODULE module, const char *destination)
     return written;
 }
 
-// Starts the worker from `folder`; its process handle goes to `process` when asked for.
-static bool StartWorker(HMODULE module, const char *folder, const char *arguments, HANDLE *process)
+// Starts the worker from `folder`; its process handle goes to `process` when asked for. The worker is given a
+// handle to the lock, so that the lock outlives this launcher even before the worker opens it itself: a second
+// start of the same application in that moment finds the lock taken.
+static bool StartWorker(HMODULE module, const char *folder, const char *arguments, HANDLE *process, HANDLE lock)
 {
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
@@ -79,14 +91,19 @@ static bool StartWorker(HMODULE module, const char *folder, const char *argument
         ExtractWorker(module, path)) {
         SHELLEXECUTEINFOA start = {};
         start.cbSize = sizeof start;
-        start.fMask = SEE_MASK_FLAG_NO_UI | (process ? SEE_MASK_NOCLOSEPROCESS : 0);
+        start.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOCLOSEPROCESS;
         start.lpVerb = "open";
         start.lpFile = path;
         start.lpParameters = commandLine.text;
         start.nShow = SW_SHOWNORMAL;
-        started = ShellExecuteExA(&start) && (!process || start.hProcess);
+        started = ShellExecuteExA(&start) && start.hProcess;
+        HANDLE given = 0;
+        if (started && lock)
+            DuplicateHandle(GetCurrentProcess(), lock, start.hProcess, &given, 0, FALSE, DUPLICATE_SAME_ACCESS);
         if (process)
             *process = start.hProcess;
+        else if (start.hProcess)
+            CloseHandle(start.hProcess);
     }
     commandLine.Free();
     return started;
@@ -111,51 +128,72 @@ static JournalOwner JournalOwnerOf(const char *folder, const char *applicationFo
     return ComposeJournalPath(journal, folder) ? ReadJournalOwner(journal, applicationFolder) : JOURNAL_UNSOUND;
 }
 
+static void TellTempFolderFailed(const LauncherRun &run, const char *folder)
+{
+    if (run.quiet)
+        return;
+    ShowFormattedMessage(run.module, 0, IDS_LAUNCHER_TEMP_FOLDER_FAILED, IDS_LAUNCHER_CAPTION,
+                         folder[0] ? folder : "%TEMP%", MB_ICONEXCLAMATION);
+}
+
 // Chooses the run's folder and starts the worker there: the folder of this application's interrupted
-// replacement first (the worker undoes it), else the first that can be emptied or made.
-static bool HandOff(HMODULE module, const char *arguments, unsigned applicationToken, HANDLE *process,
-                    char folder[MAX_PATH], bool quiet = false)
+// replacement first (the worker undoes it), else the first that can be emptied or made. A folder that cannot be
+// used is told of at once, or in silent mode only when no other one could be used either.
+static bool HandOff(const LauncherRun &run, unsigned applicationToken, HANDLE *process, HANDLE lock,
+                    char folder[MAX_PATH])
 {
     char application[MAX_PATH];
-    FindApplicationFolder(arguments, applicationToken, application);
+    FindApplicationFolder(run.arguments, applicationToken, application);
     for (unsigned candidate = 0; candidate < RUN_FOLDER_CANDIDATES; candidate++)
-        if (GetCandidateFolder(candidate, folder) && JournalOwnerOf(folder, application) == JOURNAL_OURS)
-            return StartWorker(module, folder, arguments, process);
+        if (GetCandidateFolder(run, candidate, folder) && JournalOwnerOf(folder, application) == JOURNAL_OURS)
+            return StartWorker(run.module, folder, run.arguments, process, lock);
+    char failed[MAX_PATH] = "";
     bool told = false;
     for (unsigned candidate = 0; candidate < RUN_FOLDER_CANDIDATES; candidate++) {
-        if (GetCandidateFolder(candidate, folder) && JournalOwnerOf(folder, application) == JOURNAL_ANOTHERS)
+        if (GetCandidateFolder(run, candidate, folder) && JournalOwnerOf(folder, application) == JOURNAL_ANOTHERS)
             continue;
         // Nothing of an earlier run may survive, least of all a stale worker.
-        if (GetCandidateFolder(candidate, folder) && (!PathExists(folder, true) || RemoveTree(folder, true)) &&
+        if (GetCandidateFolder(run, candidate, folder) && (!PathExists(folder, true) || RemoveTree(folder, true)) &&
             CreateDirectoryA(folder, 0)) {
-            if (StartWorker(module, folder, arguments, process))
+            if (StartWorker(run.module, folder, run.arguments, process, lock))
                 return true; // the worker runs from the folder, which stays until the cleanup
             RemoveTree(folder, true);
             return false;
         }
-        if (!told && !quiet)
-            ShowFormattedMessage(module, 0, IDS_LAUNCHER_TEMP_FOLDER_FAILED, IDS_LAUNCHER_CAPTION,
-                                 GetCandidateFolder(candidate, folder) ? folder : "%TEMP%\\Kovrel\\", MB_ICONEXCLAMATION);
+        if (!told && !GetCandidateFolder(run, candidate, failed))
+            failed[0] = 0;
+        if (!told && !run.silent)
+            TellTempFolderFailed(run, failed);
         told = true;
     }
+    if (told && run.silent)
+        TellTempFolderFailed(run, failed);
     return false;
 }
 
-static bool PrepareStaging(HMODULE module, bool quiet = false)
+static bool PrepareStaging(const LauncherRun &run)
 {
     char root[MAX_PATH];
     if (!IsElevatedRun() || PrepareMachineStaging(root))
         return true;
-    if (!quiet)
-    ShowFormattedMessage(module, 0, IDS_LAUNCHER_STAGING_FAILED, IDS_LAUNCHER_CAPTION, root, MB_ICONHAND);
+    if (!run.quiet)
+        ShowFormattedMessage(run.module, 0, IDS_LAUNCHER_STAGING_FAILED, IDS_LAUNCHER_CAPTION, root, MB_ICONHAND);
     return false;
 }
 
-void RunNormalMode(HMODULE module, const char *arguments)
+static LauncherRun MakeRun(HMODULE module, const char *arguments, const char *identity)
 {
+    LauncherRun run = {module, arguments, {}, IsOptionOn(arguments, 's'), false};
+    CopyText(run.identity, IDENTITY_BYTES, identity);
+    return run;
+}
+
+void RunNormalMode(HMODULE module, const char *arguments, const char *identity, HANDLE lock)
+{
+    LauncherRun run = MakeRun(module, arguments, identity);
     char folder[MAX_PATH];
-    if (PrepareStaging(module))
-        HandOff(module, arguments, 1, 0, folder);
+    if (PrepareStaging(run))
+        HandOff(run, 1, 0, lock, folder);
 }
 
 // Waits for the worker to end and removes its folder, unless a journal is left in it; with `mutex`, only once
@@ -179,19 +217,24 @@ DWORD RunApplyStep(HMODULE module, const char *arguments)
     // Only an elevated step has anything to add to the run that started it.
     if (!IsElevatedRun())
         return APPLY_NOT_ALLOWED;
+    // The apply step's arguments: its own, the archive's path, then the run's.
+    char identity[IDENTITY_BYTES];
+    FindApplicationIdentity(arguments, 3, identity);
+    LauncherRun run = MakeRun(module, arguments, identity);
     char folder[MAX_PATH];
     HANDLE process = 0;
-    // The apply step's arguments: its own, the archive's path, then the run's.
-    if (!PrepareStaging(module) || !HandOff(module, arguments, 3, &process, folder))
+    if (!PrepareStaging(run) || !HandOff(run, 3, &process, 0, folder))
         return APPLY_NOT_STARTED;
     return WaitAndCleanUp(process, folder, APPLY_NOT_STARTED);
 }
 
-DWORD RunCheckMode(HMODULE module, const char *arguments, HANDLE mutex)
+DWORD RunCheckMode(HMODULE module, const char *arguments, const char *identity, HANDLE mutex)
 {
+    LauncherRun run = MakeRun(module, arguments, identity);
+    run.quiet = true;
     char folder[MAX_PATH];
     HANDLE process = 0;
-    if (!PrepareStaging(module, true) || !HandOff(module, arguments, 1, &process, folder, true))
+    if (!PrepareStaging(run) || !HandOff(run, 1, &process, mutex, folder))
         return CHECK_FAILED;
     // The worker waits for the mutex before it starts; waiting for the worker while holding it waits for ever.
     ReleaseMutex(mutex);
@@ -199,10 +242,11 @@ DWORD RunCheckMode(HMODULE module, const char *arguments, HANDLE mutex)
     return code < CHECK_FAILED ? code : CHECK_FAILED;
 }
 
-void RunCleanupMode()
+void RunCleanupMode(const char *identity)
 {
     char folder[MAX_PATH];
     for (unsigned candidate = 0; candidate < RUN_FOLDER_CANDIDATES; candidate++)
-        if (GetCandidateFolder(candidate, folder) && PathExists(folder, false) && !HoldsJournal(folder))
+        if (GetRunFolder(candidate, IsElevatedRun(), identity, folder) && PathExists(folder, false) &&
+            !HoldsJournal(folder))
             RemoveTree(folder, true);
 }

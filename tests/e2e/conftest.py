@@ -96,6 +96,8 @@ class Kovrel:
         # Wine's command, after what runs it as another user where one is given.
         self.wine = [*runner, harness.WINE]
         self.runs = []
+        # The locks of the applications whose launchers this test started.
+        self.locks = set()
 
     def driver(self, *arguments, timeout=90):
         result = subprocess.run([*self.wine, str(WINDOW_DRIVER), *arguments], env=self.env,
@@ -117,6 +119,7 @@ class Kovrel:
         return run
 
     def start_launcher(self, launcher, arguments, extra_env=None, cwd=None, elevated=False):
+        self.locks.add(harness.lock_name(arguments))
         program = harness.windows_path(launcher)
         return self.start(program, f'"{program}" {arguments}', extra_env, cwd, elevated)
 
@@ -131,8 +134,10 @@ class Kovrel:
         return Box(lines)
 
     @contextmanager
-    def holding_mutex(self, name=harness.MUTEX_NAME):
-        """Holds the named mutex in another process for the length of the block."""
+    def holding_mutex(self, arguments):
+        """Holds the lock of the application that the arguments name, in another process, for the length of
+        the block."""
+        name = harness.lock_name(arguments)
         process = subprocess.Popen([*self.wine, str(WINDOW_DRIVER), "hold-mutex", name], env=self.env,
                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         try:
@@ -145,9 +150,12 @@ class Kovrel:
             process.wait(timeout=60)
 
     def wait_mutex_free(self, timeout_ms=60000):
-        code, lines = self.driver("wait-mutex-free", harness.MUTEX_NAME, str(timeout_ms),
-                                  timeout=timeout_ms / 1000 + 30)
-        return code == 0
+        """Waits until no process holds the lock of an application whose launcher this test started."""
+        for name in sorted(self.locks):
+            code, lines = self.driver("wait-mutex-free", name, str(timeout_ms), timeout=timeout_ms / 1000 + 30)
+            if code != 0:
+                return False
+        return True
 
     def worker_pids(self):
         """The Windows process ids of the workers running now. Now and then a Wine program fails to start at
@@ -180,18 +188,22 @@ def remove_path(path):
         shutil.rmtree(path)
 
 
+def remove_run_folders():
+    for path in harness.temp_folder().glob("Kovrel-*"):
+        remove_path(path)
+
+
 @pytest.fixture
 def kovrel_temp(wine_env):
-    """The Linux path of %TEMP%\\Kovrel\\, absent at the start of each test."""
-    path = harness.temp_folder() / "Kovrel"
-    remove_path(path)
-    return path
+    """harness.run_folder: the Linux path of an application's run folder in %TEMP% for its launcher's arguments.
+    No run folder is left at the start of each test."""
+    remove_run_folders()
+    return harness.run_folder
 
 
 @pytest.fixture
 def kovrel(wine_env, tmp_path, kovrel_temp):
     k = Kovrel(wine_env, tmp_path)
-    assert k.wait_mutex_free(), "a run of an earlier test still holds the mutex"
     earlier_workers = k.worker_pids()
     yield k
     # Every process that the test started ends here, by its process id. The worker and the cleanup launcher
@@ -204,9 +216,9 @@ def kovrel(wine_env, tmp_path, kovrel_temp):
     # would hold the mutex into the next test: it is ended by its process id.
     for pid in k.worker_pids() - earlier_workers:
         k.driver("end", str(pid))
-    remove_path(kovrel_temp)
-    assert freed, ("after 120 s a worker or cleanup launcher of this test still held the mutex "
-                   f"{harness.MUTEX_NAME} (probably waiting at a box or in its dialog); its workers were ended")
+    remove_run_folders()
+    assert freed, ("after 120 s a worker or cleanup launcher of this test still held the lock of one of "
+                   f"{sorted(k.locks)} (probably waiting at a box or in its dialog); its workers were ended")
 
 
 @pytest.fixture(scope="session")

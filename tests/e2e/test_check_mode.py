@@ -35,13 +35,14 @@ def test_check_ends_with_its_code_and_changes_nothing(feed, keyed, code, announc
                                                       app, run_log, tmp_path):
     info = publish(served, version=feed) if feed else served.url("absent.ini")
     launcher = keyed_launcher(tmp_path) if keyed else KOVREL
-    run = kovrel.start_launcher(launcher, f'{info} "{app.windows_exe()}" {sample_app.SECTION} 1.0 -k1')
+    arguments = f'{info} "{app.windows_exe()}" {sample_app.SECTION} 1.0 -k1'
+    run = kovrel.start_launcher(launcher, arguments)
     # A box or the dialog would hold the worker, and the launcher with it: the run ends only when nothing shows.
     assert run.exit_code(120) == code
     assert [path for path, _ in served.requests()] == [info.rsplit("/", 1)[1]], "no archive is requested"
     assert_unchanged(app)
     # The launcher cleaned up after its worker before it ended, and let the mutex go.
-    assert not kovrel_temp.exists()
+    assert not kovrel_temp(arguments).exists()
     assert kovrel.wait_mutex_free()
     texts = [line.split(" ", 1)[1] for line in lines_of(run_log)]
     assert texts[0].endswith("installed version 1.0, check"), texts

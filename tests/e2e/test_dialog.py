@@ -146,9 +146,9 @@ def start_dialog(kovrel, app, info_url, version="1.0", tokens="", extra_env=None
     return kovrel.start_launcher(launcher, arguments, extra_env)
 
 
-def close_dialog(kovrel, kovrel_temp, caption=DEFAULT_CAPTION):
+def close_dialog(kovrel, caption=DEFAULT_CAPTION):
     kovrel.press(caption, "2")
-    assert harness.wait_until(lambda: not kovrel_temp.exists(), 60), "the cleanup launcher removed the folder"
+    assert harness.wait_until(lambda: not harness.run_folders_left(), 60), "the cleanup launcher removed the folder"
     assert kovrel.wait_mutex_free()
 
 
@@ -181,7 +181,7 @@ def test_update_with_skin_and_restart_unchecked(installed, kovrel, kovrel_temp, 
 
     kovrel.driver("click", DEFAULT_CAPTION, "1003")
     assert view(kovrel).restart_box()["checked"] == 0
-    close_dialog(kovrel, kovrel_temp)
+    close_dialog(kovrel)
     assert_updated(installed)
     assert not marker.exists(), "unchecked: the program is not started again"
 
@@ -193,7 +193,7 @@ def test_update_with_restart_checked_starts_the_program(installed, kovrel, kovre
                  tokens=f'"" "{harness.windows_path(MARKER_PROGRAM)}" "{harness.windows_path(marker)}" -r1')
     confirm_close(kovrel)
     wait_for_button(kovrel, BUTTON_CLOSE)
-    close_dialog(kovrel, kovrel_temp)
+    close_dialog(kovrel)
     assert harness.wait_until(marker.exists, 60)
     assert_updated(installed)
 
@@ -206,7 +206,7 @@ def test_up_to_date_keeps_the_check_box_hidden(installed, kovrel, kovrel_temp, s
     done = wait_for_button(kovrel, BUTTON_CLOSE)
     assert done.restart_box()["visible"] == 0
     assert done.progress() == 100
-    close_dialog(kovrel, kovrel_temp)
+    close_dialog(kovrel)
     assert not marker.exists()
     assert [path for path, _ in served.requests()] == ["Kovrel.ini"]
 
@@ -215,7 +215,7 @@ def test_caption_token_and_no_title_bar(installed, kovrel, kovrel_temp, served):
     info = publish(served, version="1.0")
     start_dialog(kovrel, installed, info)
     framed = wait_for_button(kovrel, BUTTON_CLOSE)
-    close_dialog(kovrel, kovrel_temp)
+    close_dialog(kovrel)
 
     start_dialog(kovrel, installed, info, tokens='"サンプル更新" -c0')
     bare = wait_for_button(kovrel, BUTTON_CLOSE, caption="サンプル更新")
@@ -225,7 +225,7 @@ def test_caption_token_and_no_title_bar(installed, kovrel, kovrel_temp, served):
     assert int(bare.geometry["height"]) < int(framed.geometry["height"])
     left, top, right, bottom = (int(v) for v in bare.geometry["work"].split(","))
     assert abs(int(bare.geometry["x"]) - (left + right - int(bare.geometry["width"])) // 2) <= 1
-    close_dialog(kovrel, kovrel_temp, caption="サンプル更新")
+    close_dialog(kovrel, caption="サンプル更新")
 
 
 def slow_update(served):
@@ -247,7 +247,7 @@ def test_abort_declined_lets_the_update_finish(installed, kovrel, kovrel_temp, s
     confirm_close(kovrel)
     screenshot(kovrel, "dialog-aborting")
     wait_for_button(kovrel, BUTTON_CLOSE)
-    close_dialog(kovrel, kovrel_temp)
+    close_dialog(kovrel)
     assert_updated(installed, {"big.bin": bytes(range(256)) * 16384})
 
 
@@ -259,7 +259,7 @@ def test_escape_and_confirmed_abort_leave_the_application_untouched(installed, k
     assert box.text() == CONFIRM_ABORT
     done = wait_for_button(kovrel, BUTTON_CLOSE)
     assert done.restart_box()["visible"] == 0
-    close_dialog(kovrel, kovrel_temp)
+    close_dialog(kovrel)
     assert_unchanged(installed)
 
 
@@ -282,7 +282,7 @@ def test_background_colour_and_centred_picture(installed, kovrel, kovrel_temp, s
     assert pixel(shot, x0 + width // 2, y0 + height // 2) == (0, 255, 0), "the picture at the centre"
     assert pixel(shot, x0 + width // 2 - 28, y0 + height // 2 - 18) == (0, 255, 0)
     assert pixel(shot, x0 + width // 2 - 34, y0 + height // 2) == (0, 0, 255), "left of the centred picture"
-    close_dialog(kovrel, kovrel_temp)
+    close_dialog(kovrel)
 
 
 def test_without_skin_or_settings(installed, kovrel, kovrel_temp, served):
@@ -298,7 +298,7 @@ def test_without_skin_or_settings(installed, kovrel, kovrel_temp, served):
     inside = pixel(shot, x0 + int(width * 300 / 364), y0 + int(height * 95 / 176))
     assert inside != corner
     assert inside == (255, 255, 255)
-    close_dialog(kovrel, kovrel_temp)
+    close_dialog(kovrel)
 
 
 def region(path, x, y, width, height):
@@ -355,7 +355,7 @@ def test_readme_sample_settings_render_as_their_comments_say(installed, kovrel, 
     assert MAGENTA not in panel, "TRANSCOLOR=FF00FF: the frames' key colour is transparent"
     assert panel[0] == GREY, "ANIBKGND not set: the dialog shows through around the frame"
     assert DOT_COLOURS & set(panel), "the frame's dots are drawn"
-    close_dialog(kovrel, kovrel_temp)
+    close_dialog(kovrel)
 
 
 def test_unset_background_colour_is_the_system_colour_around_a_picture(installed, kovrel, kovrel_temp, served):
@@ -372,7 +372,7 @@ def test_unset_background_colour_is_the_system_colour_around_a_picture(installed
     assert pixel(shot, x0 + 3, y0 + height - 3) == face, "the margin around the picture"
     assert pixel(shot, x0 + width - 3, y0 + 3) == face
     assert pixel(shot, x0 + width // 2, y0 + height // 2) == (0, 255, 0), "the picture at the centre"
-    close_dialog(kovrel, kovrel_temp)
+    close_dialog(kovrel)
 
 
 ENGLISH_CONFIRM_CLOSE = ("The update is about to start.\nFirst close the application that is being updated,\n"
@@ -394,6 +394,6 @@ def test_english_system_sees_english_texts(installed, kovrel, kovrel_temp, serve
     restart = done.restart_box()
     assert (restart["text"], restart["visible"], restart["checked"]) == ("Restart the application", 1, 1)
     screenshot(kovrel, "dialog-english")
-    close_dialog(kovrel, kovrel_temp)
+    close_dialog(kovrel)
     assert harness.wait_until(marker.exists, 60), "the restart box was left checked"
     assert (installed.folder / "new.txt").read_bytes() == b"added in 1.1"

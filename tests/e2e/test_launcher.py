@@ -12,6 +12,9 @@ PROBE_LAUNCHER = harness.DIST / "KovrelProbe.exe"
 ALREADY_RUNNING = "既に起動しています。"
 BAD_COMMAND_LINE = "コマンドラインが不正。"
 WORKER_INIT_FAILED = "Kovrel の初期化に失敗しました。"
+ARGS = "a b c d"
+# The cleanup request for the application that ARGS names.
+CLEANUP = f'{harness.CLEANUP_ARGUMENT} "{harness.identity_of_arguments(ARGS)}"'
 
 
 def install_launcher(source, folder_name):
@@ -39,7 +42,7 @@ def test_whole_cycle_passes_arguments_unchanged(kovrel, kovrel_temp, tmp_path):
     assert run.exit_code() == 0
     assert harness.wait_until(record.exists, 60)
     # The cleanup launcher removes the folder once the worker has gone.
-    assert harness.wait_until(lambda: not kovrel_temp.exists(), 60)
+    assert harness.wait_until(lambda: not kovrel_temp(arguments).exists(), 60)
     assert kovrel.wait_mutex_free()
 
     tail, slots, summary = read_probe(record)
@@ -57,7 +60,7 @@ def test_long_arguments_reach_the_worker_whole(kovrel, kovrel_temp, tmp_path):
     run = kovrel.start_launcher(launcher, arguments, {"KOVREL_PROBE_OUT": harness.windows_path(record)})
     assert run.exit_code() == 0
     assert harness.wait_until(record.exists, 60)
-    assert harness.wait_until(lambda: not kovrel_temp.exists(), 60)
+    assert harness.wait_until(lambda: not kovrel_temp(arguments).exists(), 60)
     tail, slots, summary = read_probe(record)
     assert tail == f'"C:\\probe\\Kovrel.exe" {arguments}'
     assert slots[4] == "9" * 3000
@@ -65,32 +68,34 @@ def test_long_arguments_reach_the_worker_whole(kovrel, kovrel_temp, tmp_path):
 
 
 def test_real_worker_is_embedded_byte_for_byte_and_a_stale_folder_is_replaced(kovrel, kovrel_temp):
+    folder = kovrel_temp("only two")
     # A stale folder from an earlier run, with a read-only file and an old worker.
-    kovrel_temp.mkdir(parents=True)
-    stale = kovrel_temp / "stale.txt"
+    folder.mkdir(parents=True)
+    stale = folder / "stale.txt"
     stale.write_text("old")
     stale.chmod(stat.S_IREAD)
-    (kovrel_temp / "Kovrelw.exe").write_bytes(b"old worker")
-    (kovrel_temp / "Work").mkdir()
+    (folder / "Kovrelw.exe").write_bytes(b"old worker")
+    (folder / "Work").mkdir()
 
     # With too few tokens the worker shows its init failure and waits for the user: the folder can be seen.
     run = kovrel.start_launcher(KOVREL, "only two")
     box = kovrel.show("Kovrel")
     assert box.text() == WORKER_INIT_FAILED
     assert run.exit_code() == 0, "the launcher ended after starting the worker"
-    assert sorted(p.name for p in kovrel_temp.iterdir()) == ["Kovrelw.exe"]
-    assert (kovrel_temp / "Kovrelw.exe").read_bytes() == KOVRELW.read_bytes()
+    assert sorted(p.name for p in folder.iterdir()) == ["Kovrelw.exe"]
+    assert (folder / "Kovrelw.exe").read_bytes() == KOVRELW.read_bytes()
 
     kovrel.press("Kovrel", "OK")
     # The worker still starts the launcher for cleanup.
-    assert harness.wait_until(lambda: not kovrel_temp.exists(), 60)
+    assert harness.wait_until(lambda: not folder.exists(), 60)
     assert kovrel.wait_mutex_free()
 
 
 def test_real_worker_with_four_tokens_ends_in_cleanup(kovrel, kovrel_temp):
-    run = kovrel.start_launcher(KOVREL, "http://127.0.0.1:9/u.ini C:\\app\\a.exe SECTION 1.0 -s1")
+    arguments = "http://127.0.0.1:9/u.ini C:\\app\\a.exe SECTION 1.0 -s1"
+    run = kovrel.start_launcher(KOVREL, arguments)
     assert run.exit_code() == 0
-    assert harness.wait_until(lambda: not kovrel_temp.exists(), 60)
+    assert harness.wait_until(lambda: not kovrel_temp(arguments).exists(), 60)
     assert kovrel.wait_mutex_free()
 
 
@@ -101,89 +106,93 @@ def test_real_worker_with_four_tokens_ends_in_cleanup(kovrel, kovrel_temp):
                  id="Japanese interface, western code page"),
 ])
 def test_second_launcher_is_refused_and_touches_nothing(kovrel, kovrel_temp, locale, text):
-    kovrel_temp.mkdir(parents=True)
-    (kovrel_temp / "marker").write_text("in use")
-    with kovrel.holding_mutex():
+    folder = kovrel_temp(ARGS)
+    folder.mkdir(parents=True)
+    (folder / "marker").write_text("in use")
+    with kovrel.holding_mutex(ARGS):
         run = kovrel.start_launcher(KOVREL, "a b c d", locale)
         box = kovrel.press("Kovrel", "OK")
         assert box.text() == text
         assert run.exit_code() == 0
-    assert (kovrel_temp / "marker").read_text() == "in use"
-    assert sorted(p.name for p in kovrel_temp.iterdir()) == ["marker"]
+    assert (folder / "marker").read_text() == "in use"
+    assert sorted(p.name for p in folder.iterdir()) == ["marker"]
 
 
 def test_unclosed_quote_around_the_program_name(kovrel, kovrel_temp):
+    folder = kovrel_temp(ARGS)
     program = harness.windows_path(KOVREL)
     run = kovrel.start(program, f'"{program} a b c d')
     box = kovrel.press("Kovrel", "OK")
     assert box.text() == BAD_COMMAND_LINE
     assert run.exit_code() == 0
-    assert not kovrel_temp.exists()
+    assert not folder.exists()
 
 
 def test_cleanup_waits_for_the_mutex_owner(kovrel, kovrel_temp):
-    kovrel_temp.mkdir(parents=True)
-    (kovrel_temp / "Kovrelw.exe").write_bytes(b"worker")
-    (kovrel_temp / "Work" / "Src").mkdir(parents=True)
-    with kovrel.holding_mutex():
-        run = kovrel.start_launcher(KOVREL, harness.CLEANUP_ARGUMENT)
+    folder = kovrel_temp(ARGS)
+    folder.mkdir(parents=True)
+    (folder / "Kovrelw.exe").write_bytes(b"worker")
+    (folder / "Work" / "Src").mkdir(parents=True)
+    with kovrel.holding_mutex(ARGS):
+        run = kovrel.start_launcher(KOVREL, CLEANUP)
         # While the owner holds the mutex the cleanup launcher waits and deletes nothing.
         assert not harness.wait_until(lambda: not run.running(), 3)
-        assert (kovrel_temp / "Kovrelw.exe").exists()
+        assert (folder / "Kovrelw.exe").exists()
     assert run.exit_code() == 0
-    assert not kovrel_temp.exists()
+    assert not folder.exists()
 
 
 def test_cleanup_without_a_folder_ends_quietly(kovrel, kovrel_temp):
-    run = kovrel.start_launcher(KOVREL, harness.CLEANUP_ARGUMENT)
+    folder = kovrel_temp(ARGS)
+    run = kovrel.start_launcher(KOVREL, CLEANUP)
     assert run.exit_code() == 0
-    assert not kovrel_temp.exists()
+    assert not folder.exists()
 
 
-def test_cleanup_argument_with_a_trailing_blank_is_normal_mode(kovrel, kovrel_temp, tmp_path):
+@pytest.mark.parametrize("arguments", [harness.CLEANUP_ARGUMENT, harness.CLEANUP_ARGUMENT + " ",
+                                       f"{harness.CLEANUP_ARGUMENT} ..\\\\x", f"{CLEANUP} more"])
+def test_a_cleanup_request_that_names_no_application_does_nothing(kovrel, kovrel_temp, tmp_path, arguments):
+    folder = kovrel_temp(ARGS)
+    (folder / "Work").mkdir(parents=True)
     launcher = install_launcher(PROBE_LAUNCHER, "probe")
     record = tmp_path / "probe.txt"
-    run = kovrel.start_launcher(launcher, harness.CLEANUP_ARGUMENT + " ",
-                                {"KOVREL_PROBE_OUT": harness.windows_path(record)})
+    run = kovrel.start_launcher(launcher, arguments, {"KOVREL_PROBE_OUT": harness.windows_path(record)})
     assert run.exit_code() == 0
-    # Normal mode started the worker, which, with one token, shows its init failure.
-    box = kovrel.press("Kovrel", "OK")
-    assert box.text() == WORKER_INIT_FAILED
-    assert harness.wait_until(lambda: not kovrel_temp.exists(), 60)
-    tail, _, summary = read_probe(record)
-    assert tail == '"C:\\probe\\Kovrel.exe" ' + harness.CLEANUP_ARGUMENT + " "
-    assert summary.startswith("parsed=0")
+    assert (folder / "Work").exists()
+    assert not record.exists(), "no worker was started"
 
 
 def test_cleanup_never_follows_links(kovrel, kovrel_temp, tmp_path):
+    folder = kovrel_temp(ARGS)
     outside = tmp_path / "outside"
     (outside / "deep").mkdir(parents=True)
     (outside / "keep.txt").write_text("keep")
     (outside / "deep" / "keep2.txt").write_text("keep")
-    kovrel_temp.mkdir(parents=True)
-    (kovrel_temp / "file.txt").write_text("x")
-    os.symlink(outside, kovrel_temp / "linked folder")
-    (kovrel_temp / "Work").mkdir()
-    os.symlink(outside / "deep", kovrel_temp / "Work" / "link")
+    folder.mkdir(parents=True)
+    (folder / "file.txt").write_text("x")
+    os.symlink(outside, folder / "linked folder")
+    (folder / "Work").mkdir()
+    os.symlink(outside / "deep", folder / "Work" / "link")
 
-    run = kovrel.start_launcher(KOVREL, harness.CLEANUP_ARGUMENT)
+    run = kovrel.start_launcher(KOVREL, CLEANUP)
     assert run.exit_code() == 0
     assert (outside / "keep.txt").read_text() == "keep"
     assert (outside / "deep" / "keep2.txt").read_text() == "keep"
-    assert not (kovrel_temp / "file.txt").exists()
+    assert not (folder / "file.txt").exists()
     # Wine cannot remove a link to a folder that holds files (Windows removes the link itself), so the
     # links may stay behind; what matters is that nothing behind them was touched.
-    left = sorted(str(p.relative_to(kovrel_temp)) for p in kovrel_temp.rglob("*")) if kovrel_temp.exists() else []
+    left = sorted(str(p.relative_to(folder)) for p in folder.rglob("*")) if folder.exists() else []
     assert set(left) <= {"linked folder", "Work", "Work/link"}
 
 
 def test_cleanup_of_a_temp_folder_that_is_itself_a_link(kovrel, kovrel_temp, tmp_path):
+    folder = kovrel_temp(ARGS)
     outside = tmp_path / "outside"
     outside.mkdir()
     (outside / "keep.txt").write_text("keep")
-    os.symlink(outside, kovrel_temp)
+    os.symlink(outside, folder)
 
-    run = kovrel.start_launcher(KOVREL, harness.CLEANUP_ARGUMENT)
+    run = kovrel.start_launcher(KOVREL, CLEANUP)
     assert run.exit_code() == 0
     assert (outside / "keep.txt").read_text() == "keep"
     assert sorted(p.name for p in outside.iterdir()) == ["keep.txt"]

@@ -243,15 +243,16 @@ def test_silent_run_waits_for_a_file_in_use_then_fails_untouched(updater, served
 
 
 def test_launcher_undoes_what_a_killed_worker_left(kovrel, kovrel_temp, served, app, tmp_path, wine_env):
-    """A worker killed mid-copy left its journal in %TEMP%\\Kovrel\\Work: the launcher's next start keeps the
+    """A worker killed mid-copy left its journal in its run folder's Work\\: the launcher's next start keeps the
     folder and its backup, and the worker it starts puts the application back before updating it."""
-    kovrel_temp.mkdir(parents=True)
-    driver = kovrel_temp / "run_update_driver.exe"  # its work folder is then the worker's own
-    driver.write_bytes(harness.DIST.joinpath("run_update_driver.exe").read_bytes())
-    (kovrel_temp / "Kovrel.exe").write_bytes(KOVREL.read_bytes())
     info = publish(served)
+    folder = kovrel_temp(silent_arguments(info, app))
+    folder.mkdir(parents=True)
+    driver = folder / "run_update_driver.exe"  # its work folder is then the worker's own
+    driver.write_bytes(harness.DIST.joinpath("run_update_driver.exe").read_bytes())
+    (folder / "Kovrel.exe").write_bytes(KOVREL.read_bytes())
     tail = tmp_path / "tail.txt"
-    tail.write_text(f'"{harness.windows_path(kovrel_temp / "Kovrel.exe")}" {info} "{app.windows_exe()}" '
+    tail.write_text(f'"{harness.windows_path(folder / "Kovrel.exe")}" {info} "{app.windows_exe()}" '
                     f'{sample_app.SECTION} 1.0', encoding="utf-8")
     import updates
     process = subprocess.Popen([harness.WINE, str(driver), harness.windows_path(tail)],
@@ -263,7 +264,7 @@ def test_launcher_undoes_what_a_killed_worker_left(kovrel, kovrel_temp, served, 
         wait_for(crashed, lambda output: output.holding)
     finally:
         kill(crashed)
-    assert (kovrel_temp / "Work" / "Kovrel.journal").exists()
+    assert (folder / "Work" / "Kovrel.journal").exists()
     assert files_only(tree(app.folder)) != sample_app.VERSION_1_0, "the application was left mixed"
 
     run = kovrel.start_launcher(KOVREL, silent_arguments(info, app))
@@ -273,5 +274,5 @@ def test_launcher_undoes_what_a_killed_worker_left(kovrel, kovrel_temp, served, 
     kovrel.press("Kovrel", "OK")
     confirm_close(kovrel)
     assert run.exit_code() == 0
-    wait_for_cleanup(kovrel, kovrel_temp)
+    wait_for_cleanup(kovrel)
     assert_updated(app)

@@ -54,6 +54,9 @@ class Protected:
         return (f'{info} "{self.app.windows_exe()}" {sample_app.SECTION} 1.0 "" '
                 f'"{harness.windows_path(self.base / "marker.exe")}" "{marker}" -r1 -s1')
 
+    def identity(self):
+        return harness.application_identity(sample_app.SECTION, self.app.windows_exe())
+
     def start(self, kovrel, info):
         """Starts the user's launcher; the broker learns from the environment where to report."""
         return kovrel.start_launcher(self.launcher, self.arguments(info),
@@ -88,7 +91,6 @@ def user_kovrel(standard_user, tmp_path):
     scratch = Path(tempfile.mkdtemp(prefix="kovrel-user-scratch-"))
     scratch.chmod(0o755)
     k = Kovrel(standard_user.environment(), scratch, standard_user.runner())
-    assert k.wait_mutex_free(), "a run of an earlier test still holds the mutex"
     yield k
     for run in k.runs:
         if run.running():
@@ -97,7 +99,8 @@ def user_kovrel(standard_user, tmp_path):
     for pid in k.worker_pids():
         k.driver("end", str(pid))
     shutil.rmtree(scratch, ignore_errors=True)
-    remove_path(standard_user.temp_folder() / "Kovrel")
+    for folder in standard_user.temp_folder().glob("Kovrel-*"):
+        remove_path(folder)
     shutil.rmtree(USER_PREFIX / "drive_c" / "users" / USER / "AppData" / "Local" / "Kovrel" / "Cache", ignore_errors=True)
     shutil.rmtree(USER_PREFIX / "drive_c" / "ProgramData" / "Kovrel", ignore_errors=True)
     assert freed, "a worker of this test still held the mutex"
@@ -163,7 +166,7 @@ def test_protected_folder_is_updated_through_one_elevation(between, protected, s
     if between == "staging tampered":
         evil = protected.reports / "evil.zip"
         sample_app.write_zip(evil, {sample_app.APP_EXE: b"MZ not the update"})
-        unpacked = f"C:\\users\\{USER}\\Temp\\Kovrel\\Work\\Src\\{sample_app.APP_EXE}"
+        unpacked = f"C:\\users\\{USER}\\Temp\\Kovrel-{protected.identity()}\\Work\\Src\\{sample_app.APP_EXE}"
         for target in (staged, unpacked):
             result = standard_user.run(harness.WINE, "cmd.exe", "/c", "copy", "/y", harness.windows_path(evil), target)
             assert result.returncode == 0
@@ -187,11 +190,12 @@ def test_protected_folder_is_updated_through_one_elevation(between, protected, s
 def plant_interrupted_apply(protected):
     """What an apply step killed during its replacement leaves: its journal and backup in the per-machine
     staging, the application half replaced."""
-    work = USER_PREFIX / "drive_c" / "ProgramData" / "Kovrel" / "Staging" / "Work"
+    staging = f"Staging-{protected.identity()}"
+    work = USER_PREFIX / "drive_c" / "ProgramData" / "Kovrel" / staging / "Work"
     (work / "Bup").mkdir(parents=True)
     (work / "Bup" / sample_app.APP_EXE).write_bytes(sample_app.VERSION_1_0[sample_app.APP_EXE])
     lines = ["KOVREL-JOURNAL 2", f"A {protected.app.windows_exe().rsplit(chr(92), 1)[0]}\\",
-             "B C:\\ProgramData\\Kovrel\\Staging\\Work\\Bup\\", "C new.txt", f"R {sample_app.APP_EXE}"]
+             f"B C:\\ProgramData\\Kovrel\\{staging}\\Work\\Bup\\", "C new.txt", f"R {sample_app.APP_EXE}"]
     (work / "Kovrel.journal").write_bytes(("\r\n".join(lines) + "\r\n").encode("utf-8"))
     (protected.app.folder / sample_app.APP_EXE).write_bytes(sample_app.ARCHIVE_1_1[sample_app.APP_EXE])
     (protected.app.folder / "new.txt").write_bytes(sample_app.ARCHIVE_1_1["new.txt"])
@@ -224,4 +228,5 @@ def test_protected_folder_interrupted_elevated_apply_is_undone_first(protected, 
     assert final_message(run_log) == MSG_UP_TO_DATE
     assert files_only(tree(protected.app.folder)) == dict(sample_app.VERSION_1_0, **{
         "Kovrel.exe": BROKER.read_bytes(), "KovrelApply.exe": protected.launcher.read_bytes()})
-    assert not (machine_root / "Staging").exists(), "the apply step's folder goes once nothing is left to undo"
+    assert not (machine_root / f"Staging-{protected.identity()}").exists(), \
+        "the apply step's folder goes once nothing is left to undo"

@@ -81,12 +81,13 @@ def test_an_archive_named_as_the_journal_is_never_one(updater, served, app, kovr
 def test_the_launcher_keeps_only_journals_of_an_application(sound, kovrel, kovrel_temp, served, app, documents):
     """Another application's journal keeps its folder for that application, and this run uses the next one;
     an unsound journal's folder is emptied like any stale one."""
-    work = kovrel_temp / "Work"
+    arguments = silent_arguments(publish(served), app)
+    work = kovrel_temp(arguments) / "Work"
     plant(work, documents, work / "Bup" if sound else documents, ["R doc.txt"])
-    run = kovrel.start_launcher(KOVREL, silent_arguments(publish(served), app))
+    run = kovrel.start_launcher(KOVREL, arguments)
     confirm_close(kovrel)
     assert run.exit_code() == 0
-    used = kovrel_temp.parent / "Kovrel1" if sound else kovrel_temp
+    used = harness.run_folder(arguments, 1) if sound else kovrel_temp(arguments)
     assert harness.wait_until(lambda: not used.exists() and kovrel.wait_mutex_free(1000), 120), f"{used} stays"
     assert_updated(app)
     assert (documents / "doc.txt").read_bytes() == USERS_OWN
@@ -120,7 +121,7 @@ def test_libraries_planted_beside_the_worker_are_never_loaded(installed, kovrel,
                  cwd=installed.folder)
     confirm_close(kovrel)
     wait_for_button(kovrel, BUTTON_CLOSE)
-    close_dialog(kovrel, kovrel_temp)
+    close_dialog(kovrel)
     assert not marker.exists(), marker.read_text(errors="replace")
     planted = {name: (harness.DIST / "planted_library.dll").read_bytes() for name in PLANTED_LIBRARIES}
     assert_updated(installed, dict(planted, **{"Kovrel.exe": KOVREL.read_bytes()}))
@@ -172,20 +173,22 @@ STAGING_BEFORE = {
     "limited token": None,
     "elevated": None,
     "elevated, a file in its place": lambda root: root.write_bytes(b"a user's"),
-    "elevated, a user's folder": lambda root: (root / "Staging" / "Work").mkdir(parents=True),
+    "elevated, a user's folder": lambda root: (root / "a user's" / "Work").mkdir(parents=True),
 }
 
 
 @pytest.mark.parametrize("case", STAGING_BEFORE)
 def test_an_elevated_run_stages_only_in_the_per_machine_folder(case, kovrel, kovrel_temp, machine_staging,
                                                                served, app):
-    """Started with the limited token, Kovrel stages in %TEMP%; elevated, in %ProgramData%\\Kovrel\\Staging\\,
+    """Started with the limited token, Kovrel stages in %TEMP%; elevated, in %ProgramData%\\Kovrel\\Staging-…\\,
     and %TEMP% is never touched. The folder that stays is the protected root, emptied of the run."""
     elevated = case != "limited token"
     if STAGING_BEFORE[case]:
         STAGING_BEFORE[case](machine_staging)
-    run = kovrel.start_launcher(KOVREL, silent_arguments(publish(served), app), elevated=elevated)
-    used, unused = (machine_staging / "Staging", kovrel_temp) if elevated else (kovrel_temp, machine_staging)
+    arguments = silent_arguments(publish(served), app)
+    run = kovrel.start_launcher(KOVREL, arguments, elevated=elevated)
+    temp, staging = kovrel_temp(arguments), harness.machine_run_folder(arguments)
+    used, unused = (staging, temp) if elevated else (temp, machine_staging)
     assert harness.wait_until(lambda: (used / "Kovrelw.exe").exists(), 60), f"{used} not used"
     confirm_close(kovrel)
     assert run.exit_code() == 0

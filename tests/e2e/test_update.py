@@ -203,19 +203,19 @@ def test_silent_update_through_the_launcher(kovrel, kovrel_temp, served, app):
     run = kovrel.start_launcher(KOVREL, silent_arguments(publish(served), app))
     confirm_close(kovrel)
     assert run.exit_code() == 0
-    wait_for_cleanup(kovrel, kovrel_temp)
+    wait_for_cleanup(kovrel)
     assert_updated(app)
 
 
 def test_silent_update_of_an_application_on_another_drive(kovrel, kovrel_temp, served, wine_env):
     """Applications often live on another drive than the temporary folder, where the work folder is."""
-    outside = folder_on_another_file_system(kovrel_temp.parent)
+    outside = folder_on_another_file_system(harness.temp_folder())
     app = SampleApp(base=outside / "Programs").install()
     try:
         run = kovrel.start_launcher(KOVREL, silent_arguments(publish(served), app))
         confirm_close(kovrel)
         assert run.exit_code() == 0
-        wait_for_cleanup(kovrel, kovrel_temp)
+        wait_for_cleanup(kovrel)
         assert_updated(app)
     finally:
         sample_app.make_writable(outside)
@@ -234,7 +234,7 @@ def test_restart_only_after_an_update(available, kovrel, kovrel_temp, served, ap
     if available == "1.1":
         confirm_close(kovrel)
     assert run.exit_code() == 0
-    wait_for_cleanup(kovrel, kovrel_temp)
+    wait_for_cleanup(kovrel)
     if available == "1.1":
         assert harness.wait_until(marker.exists, 60)
         command_line = marker.read_text(encoding="utf-8")
@@ -257,7 +257,7 @@ def blank_temp(wine_env, kovrel):
     try:
         for name in names:
             wine_registry.write_environment_value(wine_env, name, ("REG_EXPAND_SZ", "C:\\a b"))
-        yield folder / "Kovrel"
+        yield folder
     finally:
         for name in names:
             wine_registry.write_environment_value(wine_env, name, saved[name])
@@ -267,14 +267,16 @@ def blank_temp(wine_env, kovrel):
 
 
 def test_silent_update_with_a_blank_in_the_temp_path(blank_temp, kovrel, kovrel_temp, served, app):
-    run = kovrel.start_launcher(KOVREL, silent_arguments(publish(served), app))
+    arguments = silent_arguments(publish(served), app)
+    folder = blank_temp / f"Kovrel-{harness.identity_of_arguments(arguments)}"
+    run = kovrel.start_launcher(KOVREL, arguments)
     confirm_close_box = kovrel.show("Kovrel", 60000)
     assert confirm_close_box.text() == CONFIRM_CLOSE
     # While the box waits, the worker and its downloaded information are in the folder with the blank.
-    assert (blank_temp / "Kovrelw.exe").is_file()
-    assert (blank_temp / "Work" / "Kovrel.ini").is_file()
-    assert not kovrel_temp.exists()
+    assert (folder / "Kovrelw.exe").is_file()
+    assert (folder / "Work" / "Kovrel.ini").is_file()
+    assert not kovrel_temp(arguments).exists()
     kovrel.press("Kovrel", "OK")
     assert run.exit_code() == 0
-    wait_for_cleanup(kovrel, blank_temp)
+    wait_for_cleanup(kovrel, folder)
     assert_updated(app)

@@ -406,7 +406,7 @@ def test_keyed_launcher_beside_the_application(tampered, keys, launchers, kovrel
     if not tampered:
         confirm_close(kovrel)
     assert run.exit_code() == 0
-    wait_for_cleanup(kovrel, kovrel_temp)
+    wait_for_cleanup(kovrel)
     # The worker has ended: a refused run never showed the confirmation and changed nothing.
     expected = dict(sample_app.version_1_1() if not tampered else sample_app.VERSION_1_0,
                     **{"Kovrel.exe": launchers["first"].read_bytes()})

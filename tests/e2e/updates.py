@@ -156,8 +156,11 @@ def silent_arguments(info, app, version="1.0", extra=""):
     return f'{info} "{app.windows_exe()}" {SECTION} {version} {extra} -s1'.replace("  ", " ")
 
 
-def wait_for_cleanup(kovrel, temp):
-    assert harness.wait_until(lambda: not temp.exists(), 120), f"{temp} is still there"
+def wait_for_cleanup(kovrel, temp=None):
+    """Waits until the run folder `temp`, or without it every run folder, is gone and the locks are free."""
+    if temp is None:
+        assert harness.wait_until(lambda: not harness.run_folders_left(), 120), harness.run_folders_left()
+    assert temp is None or harness.wait_until(lambda: not temp.exists(), 120), f"{temp} is still there"
     assert kovrel.wait_mutex_free(120000)
 
 

@@ -33,12 +33,12 @@ pytestmark = pytest.mark.usefixtures("release_prefix")
 # --- the launcher's boxes ---------------------------------------------------------------------------------
 
 def test_second_start_is_refused_while_the_mutex_is_held(kovrel, kovrel_temp):
-    with kovrel.holding_mutex():
+    with kovrel.holding_mutex("a b c d"):
         run = kovrel.start_launcher(LAUNCHER, "a b c d")
         box = kovrel.press("Kovrel", "OK", SLOW_MS)
         assert box.text() == ALREADY_RUNNING
         assert run.exit_code(timeout=120) == 0
-    assert not kovrel_temp.exists(), "a refused launcher extracts no worker"
+    assert not harness.run_folders_left(), "a refused launcher extracts no worker"
 
 
 def test_unclosed_quote_is_a_bad_command_line(kovrel, kovrel_temp):
@@ -47,7 +47,7 @@ def test_unclosed_quote_is_a_bad_command_line(kovrel, kovrel_temp):
     box = kovrel.press("Kovrel", "OK", SLOW_MS)
     assert box.text() == BAD_COMMAND_LINE
     assert run.exit_code(timeout=120) == 0
-    assert not kovrel_temp.exists()
+    assert not harness.run_folders_left()
 
 
 def test_embedded_32_bit_worker_runs_from_temp_and_is_cleaned_up(kovrel, kovrel_temp):
@@ -55,11 +55,11 @@ def test_embedded_32_bit_worker_runs_from_temp_and_is_cleaned_up(kovrel, kovrel_
     run = kovrel.start_launcher(LAUNCHER, "only two")
     box = kovrel.show("Kovrel", SLOW_MS)
     assert box.text() == WORKER_INIT_FAILED
-    assert (kovrel_temp / "Kovrelw.exe").read_bytes() == WORKER.read_bytes()
+    assert (kovrel_temp("only two") / "Kovrelw.exe").read_bytes() == WORKER.read_bytes()
     assert "kovrelw.exe" in release32.emulated_programs(harness.PREFIX), "the box belongs to a worker under qemu-i386"
     assert run.exit_code(timeout=120) == 0
     kovrel.press("Kovrel", "OK")
-    wait_for_cleanup(kovrel, kovrel_temp)
+    wait_for_cleanup(kovrel)
 
 
 # --- whole updates --------------------------------------------------------------------------------------
@@ -83,7 +83,7 @@ def test_silent_update_through_the_32_bit_launcher(extension, kind, request, kov
     run = kovrel.start_launcher(LAUNCHER, silent_arguments(publish(served, archive, kind=kind), app))
     confirm_close(kovrel)
     assert run.exit_code(timeout=120) == 0
-    wait_for_cleanup(kovrel, kovrel_temp)
+    wait_for_cleanup(kovrel)
     assert_updated(app)
     assert (app.folder / "新フォルダ").is_dir()
     assert sorted(path for path, _ in served.requests()) == sorted(["Kovrel.ini", archive])
@@ -102,7 +102,7 @@ def test_keyed_32_bit_launcher_beside_the_application(tampered, keys, kovrel, ko
     if not tampered:
         confirm_close(kovrel)
     assert run.exit_code(timeout=120) == 0
-    wait_for_cleanup(kovrel, kovrel_temp)
+    wait_for_cleanup(kovrel)
     # The worker has ended: a refused run never showed the confirmation and changed nothing.
     expected = dict(sample_app.version_1_1() if not tampered else sample_app.VERSION_1_0, **{"Kovrel.exe": keyed})
     assert files_only(tree(app.folder)) == expected
@@ -175,7 +175,7 @@ def test_skinned_dialog_update_is_drawn_as_by_the_64_bit_build(kovrel, kovrel_te
         installed = skinned_application(launcher)
         try:
             finished[bits] = finished_dialog(kovrel, installed, info, f"release32-skinned-{bits}")
-            close_dialog(kovrel, kovrel_temp)
+            close_dialog(kovrel)
             dialog_updated(installed)
         finally:
             installed.remove()
@@ -200,8 +200,9 @@ def test_file_in_use_is_named_and_left_alone_as_by_the_64_bit_build(kovrel, kovr
             done = wait_for_button(kovrel, BUTTON_CLOSE, timeout=180)
             finished[bits] = done, screenshot(kovrel, f"release32-in-use-{bits}")
             # While the dialog stays open the worker's folder is there: nothing was backed up or replaced.
-            backed_up = files_only(tree(kovrel_temp / "Work" / "Bup")) if (kovrel_temp / "Work" / "Bup").exists() else {}
-            close_dialog(kovrel, kovrel_temp)
+            bup = [folder / "Work" / "Bup" for folder in harness.run_folders_left() if (folder / "Work" / "Bup").exists()]
+            backed_up = files_only(tree(bup[0])) if bup else {}
+            close_dialog(kovrel)
         finally:
             holder.stdin.close()
             holder.wait(timeout=60)

@@ -19,26 +19,9 @@ DIST = BUILD / "dist"
 PREFIX = Path(os.environ.get("KOVREL_WINEPREFIX") or BUILD / "wineprefix")
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver64"
-MUTEX_NAME = "Kovrel_check_period_mutex"
 MUTEX_PREFIX = "Kovrel_check_period_mutex."
 CLEANUP_ARGUMENT = "<:rokuta!velmoranpisuCLOSE!!:>"
 SCREEN = (1280, 1024)
-
-
-def application_identity(section, folder):
-    """The short name of one application that its lock, folders, cache and log carry (the product's
-    common/application_identity.cpp): the section's name bytes, "-", FNV-1a of folder + "|" + section in upper
-    case. `folder` is the Windows path of the application folder, ending in a backslash."""
-    value = 0x811C9DC5
-    for byte in (folder + "|" + section).encode("cp932", "replace").upper():
-        value = ((value ^ byte) * 0x01000193) & 0xFFFFFFFF
-    name = "".join(c if c.isascii() and (c.isalnum() or c in "._-") else "_"
-                   for c in section.encode("cp932", "replace").decode("latin-1").lower())[:24]
-    return f"{name}-{value:08x}"
-
-
-def mutex_name(section, folder):
-    return MUTEX_PREFIX + application_identity(section, folder)
 # The locale of a system whose interface is not Japanese, for a test's programs (extra_env): Wine then
 # reports English (0x409) and code page 1252.
 ENGLISH_LOCALE = {"LC_ALL": "C.UTF-8", "LANG": "C.UTF-8"}
@@ -376,3 +359,67 @@ class FaultServer(LoopbackServer):
 
     def requests(self):
         return self.log_lines(self.folder / "fault_requests.log")
+
+
+def application_identity(section, app_path, encoding="cp932"):
+    """The short name of one application that its lock, folders, cache and log carry (the product's
+    common/application_identity.cpp): the section's name bytes, "-", FNV-1a of the application's folder (its
+    Windows path up to the last backslash) + "|" + section, in upper case, as bytes of the ANSI code page."""
+    folder = app_path[:app_path.rfind("\\") + 1]
+    value = 0x811C9DC5
+    for byte in (folder + "|" + section).encode(encoding, "replace").upper():
+        value = ((value ^ byte) * 0x01000193) & 0xFFFFFFFF
+    name = "".join(c if c.isascii() and (c.isalnum() or c in "._-") else "_"
+                   for c in section.encode(encoding, "replace").decode("latin-1").lower())[:24]
+    return f"{name}-{value:08x}"
+
+
+def positional_tokens(arguments):
+    """The launcher's positional tokens (common/command_tokens.h): blank-separated, a quote before the next
+    blank makes a quoted token, an unquoted token starting with "-" is an option and takes no position."""
+    tokens, i, n = [], 0, len(arguments)
+    while True:
+        while i < n and arguments[i] == " ":
+            i += 1
+        if i >= n:
+            return tokens
+        blank = arguments.find(" ", i)
+        blank = n if blank < 0 else blank
+        quote = arguments.find('"', i)
+        if 0 <= quote < blank:
+            closing = arguments.find('"', quote + 1)
+            if closing < 0:
+                return tokens
+            tokens.append(arguments[quote + 1:closing])
+            blank = arguments.find(" ", closing + 1)
+            i = n if blank < 0 else blank
+        else:
+            if arguments[i] != "-":
+                tokens.append(arguments[i:blank])
+            i = blank
+
+
+def identity_of_arguments(arguments, encoding="cp932"):
+    """The identity of the application that a launcher's arguments name (path: token 1, section: token 2)."""
+    tokens = positional_tokens(arguments) + ["", "", ""]
+    return application_identity(tokens[2], tokens[1], encoding)
+
+
+def run_folder(arguments, candidate=0):
+    """The Linux path of the run folder in %TEMP% of the application that the arguments name."""
+    suffix = f".{candidate}" if candidate else ""
+    return temp_folder() / f"Kovrel-{identity_of_arguments(arguments)}{suffix}"
+
+
+def machine_run_folder(arguments):
+    """The Linux path of the same application's per-machine staging folder."""
+    return PREFIX / "drive_c" / "ProgramData" / "Kovrel" / f"Staging-{identity_of_arguments(arguments)}"
+
+
+def run_folders_left():
+    """The run folders in %TEMP%: none once every run of a test has been cleaned up after."""
+    return sorted(temp_folder().glob("Kovrel-*"))
+
+
+def lock_name(arguments):
+    return MUTEX_PREFIX + identity_of_arguments(arguments)

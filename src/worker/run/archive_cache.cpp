@@ -9,17 +9,6 @@
 
 static const char HEX[] = "0123456789abcdef";
 
-// A short name for the application folder, the same whatever its letters' case.
-static void FolderHash(const char *folder, char hex[9])
-{
-    unsigned hash = 0x811C9DC5;
-    for (const char *c = folder; *c; c++)
-        hash = (hash ^ static_cast<unsigned char>(*c >= 'a' && *c <= 'z' ? *c - 32 : *c)) * 0x01000193;
-    for (int i = 7; i >= 0; i--, hash >>= 4)
-        hex[i] = HEX[hash & 15];
-    hex[8] = 0;
-}
-
 static bool CacheBase(char (&folder)[MAX_PATH])
 {
     // An elevated run's files are trusted only where no program of the user can write.
@@ -49,14 +38,10 @@ static bool KeepsFile(const ArchiveCache &cache, const char *name, const char *d
     return current.QuadPart - written.QuadPart < CACHE_PARTIAL_DAYS * DAY;
 }
 
-bool OpenArchiveCache(ArchiveCache *cache, const char *section, const char *applicationFolder,
-                      const unsigned char digest[32], const char *name, unsigned long long size)
+bool OpenArchiveCache(ArchiveCache *cache, const char *identity, const unsigned char digest[32], const char *name,
+                      unsigned long long size)
 {
-    char safeSection[MAX_PATH], folderHash[9], digestHex[65];
-    if (!section || !CopyText(safeSection, MAX_PATH, section))
-        return false;
-    MakeFileNameSafe(safeSection);
-    FolderHash(applicationFolder, folderHash);
+    char digestHex[65];
     for (unsigned i = 0; i < 32; i++) {
         digestHex[2 * i] = HEX[digest[i] >> 4];
         digestHex[2 * i + 1] = HEX[digest[i] & 15];
@@ -65,8 +50,7 @@ bool OpenArchiveCache(ArchiveCache *cache, const char *section, const char *appl
     if (!CacheBase(cache->folder))
         return false;
     CreateDirectoryA(cache->folder, 0);
-    if (!AppendText(cache->folder, MAX_PATH, safeSection) || !AppendText(cache->folder, MAX_PATH, "-") ||
-        !AppendText(cache->folder, MAX_PATH, folderHash) || !AppendText(cache->folder, MAX_PATH, "\\") ||
+    if (!AppendText(cache->folder, MAX_PATH, identity) || !AppendText(cache->folder, MAX_PATH, "\\") ||
         !ComposePath(cache->archive, cache->folder, digestHex, "_") ||
         !AppendText(cache->archive, MAX_PATH, name) || !ComposePath(cache->record, cache->folder, digestHex, ".txt"))
         return false;

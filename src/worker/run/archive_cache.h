@@ -2,8 +2,8 @@
 // that a download cut short is resumed and a verified archive whose update did not happen is used again.
 //
 // It lives in "%LOCALAPPDATA%\Kovrel\Cache\" (for an elevated run, in the per-machine folder that only
-// administrators can write), in a folder per application: its section and a hash of its folder. That folder
-// holds one archive at most, named by its SHA-256, with its record beside it.
+// administrators can write), in a folder per application, named by its identity (application_identity.h). That
+// folder holds one archive at most, named by its SHA-256, with its record beside it.
 #pragma once
 #include <windows.h>
 #include "../download/cache_record.h"
@@ -20,8 +20,8 @@ const unsigned CACHE_PARTIAL_DAYS = 30;
 // Opens the cache of the application for the archive `name` with SHA-256 `digest`: makes its folder, and removes
 // from it every file of another archive, and a partial archive older than CACHE_PARTIAL_DAYS (one shorter than
 // `size`). False when there can be no cache: the download then goes to the work folder, as without a digest.
-bool OpenArchiveCache(ArchiveCache *cache, const char *section, const char *applicationFolder,
-                      const unsigned char digest[32], const char *name, unsigned long long size);
+bool OpenArchiveCache(ArchiveCache *cache, const char *identity, const unsigned char digest[32], const char *name,
+                      unsigned long long size);
 
 // Removes every file of the application's cache: after its update, nothing is kept.
 void ClearArchiveCache(const ArchiveCache &cache);

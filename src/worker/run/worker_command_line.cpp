@@ -147,3 +147,8 @@ const char *SkipWorkerProgramName(const char *commandLine)
         p++;
     return p;
 }
+
+void ComposeWorkerIdentity(char (&identity)[IDENTITY_BYTES])
+{
+    ComposeApplicationIdentity(workerArgs.infoSection, workerArgs.appPath, identity);
+}

@@ -1,5 +1,6 @@
 // The worker's command-line contract: eight positional tokens and the option letters b, c, k, r and s.
 #pragma once
+#include "../../common/application_identity.h"
 
 struct WorkerArgs {
     char *launcherPath;
@@ -31,3 +32,6 @@ void FreeWorkerArgs();
 
 // The text after the program name of a process command line and the characters 1 to 0x20 after it.
 const char *SkipWorkerProgramName(const char *commandLine);
+
+// The identity of the application that the arguments name (its path and section), as the launcher derived it.
+void ComposeWorkerIdentity(char (&identity)[IDENTITY_BYTES]);

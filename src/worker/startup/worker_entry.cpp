@@ -1,6 +1,7 @@
 // The worker's run sequence.
 //
-// The worker waits on the mutex that the launcher holds, so it proceeds only after the launcher has ended;
+// The worker waits on its application's lock (a named mutex) that the launcher holds, so it proceeds only after
+// the launcher has ended;
 // it keeps the mutex until its own process ends. Whatever happens after that wait, the worker starts the
 // launcher once more with the cleanup argument: that launcher waits on the same mutex, so it deletes the
 // temporary folder (and this executable) only when the worker is gone. A check's launcher waits for the worker
@@ -16,16 +17,22 @@
 #include "../ui/update_dialog.h"
 #include "../run/worker_resources.h"
 #include "../../common/cleanup_argument.h"
+#include "../../common/resource_message.h"
+#include "../../common/text.h"
 
 static void ShowInitFailure()
 {
     ShowResourceMessage(0, IDS_WORKER_INIT_FAILED, IDS_WORKER_CAPTION, MB_ICONHAND, true);
 }
 
-static void StartCleanupLauncher()
+// The cleanup launcher learns whose run folders to remove from the application's identity, quoted: without a
+// section it starts with "-", which would make it an option.
+static void StartCleanupLauncher(const char *identity)
 {
-    if (workerArgs.launcherPath)
-        ShellExecuteA(0, "open", workerArgs.launcherPath, CLEANUP_ARGUMENT, 0, SW_SHOWNORMAL);
+    char arguments[sizeof CLEANUP_ARGUMENT + IDENTITY_BYTES + 3] = CLEANUP_ARGUMENT " \"";
+    if (workerArgs.launcherPath && AppendText(arguments, sizeof arguments, identity) &&
+        AppendText(arguments, sizeof arguments, "\""))
+        ShellExecuteA(0, "open", workerArgs.launcherPath, arguments, 0, SW_SHOWNORMAL);
 }
 
 // Silent mode: the update runs on this thread without any window but the confirmation of its close.
@@ -86,11 +93,15 @@ int RunWorker(HINSTANCE instance, const char *commandText)
     // Libraries (WinINet, the common controls, the archivers) come from the system folder alone.
     RestrictLibrarySearch();
     bool parsed = ParseWorkerCommandLine(commandText);
+    SetMessageCaption(workerArgs.caption);
     // The apply step runs while the worker that started it holds the mutex and waits for it.
     if (parsed && workerArgs.stagedArchive)
         return RunApplyStep();
     bool check = (workerSettings.options & OPT_CHECK) != 0;
-    HANDLE mutex = CreateMutexA(0, FALSE, KOVREL_MUTEX_NAME);
+    char identity[IDENTITY_BYTES], lockName[LOCK_NAME_BYTES];
+    ComposeWorkerIdentity(identity);
+    ComposeLockName(identity, lockName);
+    HANDLE mutex = CreateMutexA(0, FALSE, lockName);
     if (!mutex) {
         if (!check)
             ShowInitFailure();
@@ -107,7 +118,7 @@ int RunWorker(HINSTANCE instance, const char *commandText)
     else
         FinishRun(RunInDialog());
 
-    StartCleanupLauncher();
+    StartCleanupLauncher(identity);
     FreeWorkerArgs();
     return 0;
 }

@@ -253,9 +253,10 @@ static void PlaceArchive(UpdateRun &run)
     run.archive[0] = 0;
     if (!NameArchive(run, name))
         return;
+    char identity[IDENTITY_BYTES];
+    ComposeWorkerIdentity(identity);
     run.cached = !run.applyStep && feed.haveSha256 && feed.sha256Valid && feed.haveSize && feed.sizeValid &&
-                 OpenArchiveCache(&run.cache, workerArgs.infoSection, run.folders.application, feed.sha256, name,
-                                  feed.size);
+                 OpenArchiveCache(&run.cache, identity, feed.sha256, name, feed.size);
     if (run.cached) {
         CopyText(run.archive, MAX_PATH, run.cache.archive);
         LogRun("the archive goes to the cache %s", run.cache.folder);

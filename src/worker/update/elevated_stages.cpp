@@ -79,9 +79,10 @@ static void FailAsTheStep(UpdateRun &run, DWORD code)
 // application's.
 static bool MachineJournalWaits(UpdateRun &run)
 {
-    char folder[MAX_PATH], journal[MAX_PATH];
+    char folder[MAX_PATH], journal[MAX_PATH], identity[IDENTITY_BYTES];
+    ComposeWorkerIdentity(identity);
     for (unsigned candidate = 0; candidate < RUN_FOLDER_CANDIDATES; candidate++) {
-        if (!GetRunFolder(candidate, true, folder) || !ComposeJournalPath(journal, folder))
+        if (!GetRunFolder(candidate, true, identity, folder) || !ComposeJournalPath(journal, folder))
             continue;
         if (GetFileAttributesA(journal) == INVALID_FILE_ATTRIBUTES ? GetLastError() == ERROR_ACCESS_DENIED
                                                                  : ReadJournalOwner(journal, run.folders.application) ==

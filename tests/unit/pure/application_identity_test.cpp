@@ -24,7 +24,25 @@ TEST(ApplicationIdentity, NamesTheSectionAndTellsApplicationsApart)
     };
     for (auto &other : others)
         EXPECT_NE(sample, Identity(other[0], other[1])) << other[0] << " " << other[1];
-    EXPECT_NE(Identity("B", "C:\\A\\"), Identity("", "C:\\A\\B")) << "folder and section are kept apart";
+    EXPECT_NE(Identity("B", "C:\\A\\"), Identity("", "C:\\AB\\")) << "folder and section are kept apart";
+}
+
+TEST(ApplicationIdentity, TakesTheFolderOfTheApplicationPath)
+{
+    // The folder runs up to the last separator; a trail byte 0x5C of code page 932 is none.
+    std::string folder = Identity("S", "C:\\A\\");
+    const char *same[] = {"C:\\A\\app.exe", "c:\\a\\other.exe", "C:\\A\\\x95\x5c"};
+    for (const char *path : same)
+        EXPECT_EQ(folder, Identity("S", path)) << path;
+    EXPECT_NE(folder, Identity("S", "C:\\A\\B\\app.exe"));
+    EXPECT_EQ(Identity("S", ""), Identity("S", "app.exe")) << "a path without a folder names none";
+}
+
+TEST(ApplicationIdentity, LockName)
+{
+    char name[LOCK_NAME_BYTES];
+    ComposeLockName("app-0123abcd", name);
+    EXPECT_STREQ(LOCK_NAME_PREFIX "app-0123abcd", name);
 }
 
 TEST(ApplicationIdentity, KeepsOnlyNameBytes)

@@ -39,13 +39,44 @@ TEST(LauncherCommandLine, FindsTheArguments)
     }
 }
 
-TEST(LauncherCommandLine, CleanupArgumentIsExact)
+// The cleanup request names the application whose folders go; nothing else may follow.
+TEST(LauncherCommandLine, CleanupArgumentIsExactAndNamesAnApplication)
 {
     EXPECT_EQ(30u, sizeof(CLEANUP_ARGUMENT) - 1);
-    EXPECT_TRUE(IsCleanupArgument(CLEANUP_ARGUMENT));
-    EXPECT_FALSE(IsCleanupArgument(CLEANUP_ARGUMENT " ")) << "a trailing blank makes it differ";
-    EXPECT_FALSE(IsCleanupArgument("<:rokuta!velmoranpisuclose!!:>")) << "case-sensitive";
-    EXPECT_FALSE(IsCleanupArgument(""));
+    struct Row {
+        const char *arguments;
+        bool cleanup;
+        const char *identity;
+    } rows[] = {
+        {CLEANUP_ARGUMENT " app-0123abcd", true, "app-0123abcd"},
+        {CLEANUP_ARGUMENT "  \"app-0123abcd\" ", true, "app-0123abcd"},
+        {CLEANUP_ARGUMENT, true, ""},
+        {CLEANUP_ARGUMENT " ..\\x-0123abcd", true, ""},
+        {CLEANUP_ARGUMENT " app-0123abcd more", true, ""},
+        {"<:rokuta!velmoranpisuclose!!:> app-0123abcd", false, ""}, // case-sensitive
+        {"url " CLEANUP_ARGUMENT " app-0123abcd", false, ""},
+        {"", false, ""},
+    };
+    for (const Row &row : rows) {
+        char identity[IDENTITY_BYTES] = "x";
+        EXPECT_EQ(row.cleanup, IsCleanupArgument(row.arguments, identity)) << row.arguments;
+        EXPECT_STREQ(row.identity, identity) << row.arguments;
+    }
+}
+
+// Launcher and worker name the same application, so that they meet at the same lock.
+TEST(LauncherCommandLine, FindsTheApplicationIdentityAsTheWorkerDoes)
+{
+    const char *lines[] = {"url \"C:\\My App\\a.exe\" Section 1.0", "-s1 url C:\\App\\a.exe -k1 \"My Section\" 1.0",
+                           "url C:\\\x95\x5c\\a.exe sec 1.0 caption"};
+    for (const char *line : lines) {
+        char launcher[IDENTITY_BYTES], worker[IDENTITY_BYTES];
+        FindApplicationIdentity(line, 1, launcher);
+        ASSERT_TRUE(ParseWorkerCommandLine((std::string("\"C:\\K.exe\" ") + line).c_str())) << line;
+        ComposeWorkerIdentity(worker);
+        EXPECT_STREQ(launcher, worker) << line;
+        FreeWorkerArgs();
+    }
 }
 
 TEST(LauncherCommandLine, ComposesTheWorkerCommandLine)
@@ -103,7 +134,7 @@ TEST(LauncherCommandLine, ReadsTheCheckOptionAsTheWorkerDoes)
         {"before an unclosed quote it stays", "-k1 url C:\\a.exe sec \"1.0", true},
     };
     for (const Row &row : rows) {
-        EXPECT_EQ(row.check, IsCheckRun(row.arguments)) << row.label;
+        EXPECT_EQ(row.check, IsOptionOn(row.arguments, 'k')) << row.label;
         workerSettings.options = OPT_DEFAULTS;
         ParseWorkerCommandLine((std::string("\"C:\\K.exe\" ") + row.arguments).c_str());
         EXPECT_EQ(row.check, (workerSettings.options & OPT_CHECK) != 0) << row.label;

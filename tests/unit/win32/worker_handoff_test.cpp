@@ -7,6 +7,15 @@
 #include "../../../src/launcher/packed_worker.h"
 #include "../../../src/common/staging_root.h"
 #include "../../../src/launcher/worker_handoff.h"
+#include "../../../src/common/application_identity.h"
+
+// The identity of the application "a b c d" names: path "b" (no folder), section "c".
+static const char *TestIdentity()
+{
+    static char identity[IDENTITY_BYTES];
+    ComposeApplicationIdentity("c", "b", identity);
+    return identity;
+}
 
 static std::string KovrelTempFolder()
 {
@@ -14,7 +23,7 @@ static std::string KovrelTempFolder()
     // Elevated, the folder lives in the per-machine folder, which the launcher makes first.
     if (IsElevatedRun())
         EXPECT_TRUE(PrepareMachineStaging(folder));
-    EXPECT_TRUE(GetKovrelTempFolder(folder));
+    EXPECT_TRUE(GetKovrelTempFolder(TestIdentity(), folder));
     return folder;
 }
 
@@ -23,11 +32,14 @@ TEST(WorkerHandoff, TempFolderIsKovrelUnderTheTempPathOrThePerMachineFolderWhenE
     char temp[MAX_PATH];
     if (IsElevatedRun()) {
         ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(0, CSIDL_COMMON_APPDATA, 0, SHGFP_TYPE_CURRENT, temp)));
-        EXPECT_EQ(std::string(temp) + "\\Kovrel\\Staging\\", KovrelTempFolder());
+        EXPECT_EQ(std::string(temp) + "\\Kovrel\\Staging-c-" + (TestIdentity() + 2) + "\\", KovrelTempFolder());
     } else {
         GetTempPathA(MAX_PATH, temp);
-        EXPECT_EQ(std::string(temp) + "Kovrel\\", KovrelTempFolder());
+        EXPECT_EQ(std::string(temp) + "Kovrel-c-" + (TestIdentity() + 2) + "\\", KovrelTempFolder());
     }
+    char later[MAX_PATH];
+    ASSERT_TRUE(GetRunFolder(9, IsElevatedRun(), TestIdentity(), later));
+    EXPECT_EQ(KovrelTempFolder().insert(KovrelTempFolder().size() - 1, ".9"), later);
 }
 
 // Read back through the security API, not as the text it was written in.
@@ -145,7 +157,7 @@ TEST(RunNormalMode, MissingResourceRemovesTheFolderAgain)
     RemoveAll(temp);
     ASSERT_TRUE(CreateDirectoryA(temp.c_str(), 0));
     ASSERT_TRUE(WriteTestFile(temp + "stale.txt", "stale"));
-    RunNormalMode(GetModuleHandleA("kernel32.dll"), "a b c d");
+    RunNormalMode(GetModuleHandleA("kernel32.dll"), "a b c d", TestIdentity(), 0);
     EXPECT_FALSE(Exists(temp));
 }
 
@@ -154,7 +166,7 @@ TEST(RunNormalMode, WorkerThatCannotStartRemovesTheFolderAgain)
     // The test program's embedded "worker" is plain text, so starting it fails.
     std::string temp = KovrelTempFolder();
     RemoveAll(temp);
-    RunNormalMode(GetModuleHandleA(0), "a b c d");
+    RunNormalMode(GetModuleHandleA(0), "a b c d", TestIdentity(), 0);
     EXPECT_FALSE(Exists(temp));
 }
 
@@ -165,8 +177,8 @@ TEST(RunCleanupMode, RemovesTheFolderAndIsQuietWithoutOne)
     ASSERT_TRUE(CreateDirectoryA(temp.c_str(), 0));
     ASSERT_TRUE(CreateDirectoryA((temp + "Work").c_str(), 0));
     ASSERT_TRUE(WriteTestFile(temp + "Work\\file", "x"));
-    RunCleanupMode();
+    RunCleanupMode(TestIdentity());
     EXPECT_FALSE(Exists(temp));
-    RunCleanupMode();
+    RunCleanupMode(TestIdentity());
     EXPECT_FALSE(Exists(temp));
 }
