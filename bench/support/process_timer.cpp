@@ -1,0 +1,71 @@
+// Times one whole process from inside Wine, as an application that starts a program and waits for it sees
+// it: from CreateProcess until the wait for its end returns, with QueryPerformanceCounter, so that Wine's own
+// start of this timer is left out.
+//
+//   process_timer [PROGRAM [ARGUMENTS...]]
+//
+// The rest of this program's command line, as it stands, is the child's command line; the child shares the
+// console. After the child has ended prints its exit code, the milliseconds and the system time at
+// CreateProcess (in milliseconds since 1970), by which the child's own records of time can be placed.
+// Without a command line nothing is started and nothing printed: the start and end of a bare process, timed by
+// another timer. Exit code 0 when the child ran.
+#define _WIN32_WINNT 0x0602
+#include <windows.h>
+
+#include <cstdio>
+
+// The command line after the first token (this program's name), quoted or not.
+static char *ChildCommandLine()
+{
+    char *position = GetCommandLineA();
+    if (*position == '"') {
+        for (position++; *position && *position != '"'; position++) {
+        }
+        if (*position)
+            position++;
+    } else {
+        while (*position && *position != ' ' && *position != '\t')
+            position++;
+    }
+    while (*position == ' ' || *position == '\t')
+        position++;
+    return position;
+}
+
+static double UnixMilliseconds(const FILETIME &time)
+{
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = time.dwLowDateTime;
+    ticks.HighPart = time.dwHighDateTime;
+    // FILETIME counts 100 ns from 1601; 1970 is 11,644,473,600 s later.
+    return (ticks.QuadPart - 116444736000000000ULL) / 10000.0;
+}
+
+int main()
+{
+    char *child = ChildCommandLine();
+    if (!*child)
+        return 0;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    LARGE_INTEGER start, end, frequency;
+    FILETIME started;
+    GetSystemTimePreciseAsFileTime(&started);
+    QueryPerformanceCounter(&start);
+    if (!CreateProcessA(0, child, 0, 0, FALSE, 0, 0, 0, &startup, &process)) {
+        std::fprintf(stderr, "cannot start %s: %lu\n", child, GetLastError());
+        return 1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    QueryPerformanceCounter(&end);
+    QueryPerformanceFrequency(&frequency);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    std::fflush(stdout);
+    std::printf("%lu %.2f %.3f\n", code, (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart,
+                UnixMilliseconds(started));
+    return 0;
+}
