@@ -17,6 +17,8 @@ case is repeated and the median reported, as a ratio to its baseline, with the g
   from 1,000 to 10,000 files, and where the time of the 1,000-file update goes, stage by stage;
 - the 32-bit release's whole silent update through Kovrel.exe against the 64-bit Kovrel.exe's, in the
   prefix of the 32-bit tests (information only: the 32-bit build runs under emulation here, not Windows);
+- check: the whole process of a check when up to date (Kovrel.exe -k1) against a plain WinINet fetch of the
+  same information file, with where its time goes (bench/bench_check.py);
 - memory: the worker's peak working set in a 1 GB and a 100 MB update (measured once: it is not a time);
 - the sizes of the 32-bit Kovrel.exe and Kovrelw.exe.
 
@@ -25,7 +27,7 @@ its reports are timestamped as they arrive, so a stage's time is the time betwee
 reports nothing: its stages are read from the run log, whose lines carry the milliseconds since its start.
 Every timed case, the worker's and the baselines' alike, starts with all earlier writes on the disk.
 
-    bench/run [download] [resume] [copy] [unpack] [whole] [memory]      (default: all groups)
+    bench/run [download] [resume] [copy] [unpack] [whole] [check] [memory]      (default: all groups)
 """
 import gzip
 import hashlib
@@ -42,6 +44,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "support"
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
 import release32  # noqa: E402
+from bench_check import bench_check  # noqa: E402
 from bench_support import (ARCHIVER, DOWNLOAD_STAGES, KB, MB, NOT_UNPACKED, NOTES, REPEAT, STAGES,  # noqa: E402
                            Bench, Row, assert_updated, install_app, median, older, progress, report, settle,
                            timed, tree_of, write_large_file, write_large_stored_zip, write_tree)
@@ -390,7 +393,7 @@ def bench_resume(bench, nginx, scratch, rows):
 
 
 GROUPS = {"download": bench_download, "resume": bench_resume, "copy": bench_copy, "unpack": bench_unpack, "whole": bench_whole_both,
-          "memory": bench_memory}
+          "check": bench_check, "memory": bench_memory}
 
 
 def main():

@@ -5,8 +5,9 @@
 //   process_timer [PROGRAM [ARGUMENTS...]]
 //
 // The rest of this program's command line, as it stands, is the child's command line; the child shares the
-// console. After the child has ended prints its exit code, the milliseconds and the system time at
-// CreateProcess (in milliseconds since 1970), by which the child's own records of time can be placed.
+// console. After the child has ended prints its exit code, the milliseconds, the system time at CreateProcess
+// (in milliseconds since 1970) and the performance counter then (in microseconds), by which the child's own
+// records of time can be placed.
 // Without a command line nothing is started and nothing printed: the start and end of a bare process, timed by
 // another timer. Exit code 0 when the child ran.
 #define _WIN32_WINNT 0x0602
@@ -41,6 +42,13 @@ static double UnixMilliseconds(const FILETIME &time)
     return (ticks.QuadPart - 116444736000000000ULL) / 10000.0;
 }
 
+// Whole microseconds of a counter value, without the product overflowing.
+static unsigned long long Microseconds(const LARGE_INTEGER &count, const LARGE_INTEGER &frequency)
+{
+    return count.QuadPart / frequency.QuadPart * 1000000ULL + count.QuadPart % frequency.QuadPart * 1000000ULL /
+                                                                  frequency.QuadPart;
+}
+
 int main()
 {
     char *child = ChildCommandLine();
@@ -65,7 +73,7 @@ int main()
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     std::fflush(stdout);
-    std::printf("%lu %.2f %.3f\n", code, (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart,
-                UnixMilliseconds(started));
+    std::printf("%lu %.2f %.3f %llu\n", code, (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart,
+                UnixMilliseconds(started), Microseconds(start, frequency));
     return 0;
 }
