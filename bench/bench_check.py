@@ -32,10 +32,13 @@ def timed_process(bench, *command):
     return lines[:-4], float(elapsed), float(started), int(counter) / 1000
 
 
-def bare_once(bench, program):
-    """A bare program's start (until its entry) and end (from its entry until the timer saw it end), in ms."""
-    printed, elapsed, _, counter = timed_process(bench, harness.windows_path(harness.DIST / program))
-    start = int(printed[0]) / 1000 - counter
+def bare_once(bench, program, entry, *how):
+    """A bare program's start (until its entry) and end (from its entry until the timer saw it end), in ms;
+    `entry` is the file it writes its entry's time into."""
+    entry.unlink(missing_ok=True)
+    _, elapsed, _, counter = timed_process(bench, *how, harness.windows_path(harness.DIST / program),
+                                           harness.windows_path(entry))
+    start = int(entry.read_text()) / 1000 - counter
     return start, elapsed - start
 
 
@@ -101,10 +104,12 @@ def launcher_steps_once(bench, launcher, folder):
     return {"extraction": float(extraction), "removal": float(removal)}
 
 
-def bare_figures(bench):
+def bare_figures(bench, entry):
     figures = {}
     for name in ("launcher", "worker"):
-        figures[f"{name} start"], figures[f"{name} end"] = bare_once(bench, f"bare_{name}.exe")
+        figures[f"{name} start"], figures[f"{name} end"] = bare_once(bench, f"bare_{name}.exe", entry)
+    # The launcher starts its worker through the shell.
+    figures["worker shell start"], _ = bare_once(bench, "bare_worker.exe", entry, "-shell")
     return figures
 
 
@@ -124,7 +129,7 @@ def bench_check(bench, nginx, scratch, rows):
         # One untimed round first: the first start of each program reads it from the disk.
         for timed in [False] + [True] * CHECK_REPEAT:
             figures = (check_once(bench, launcher, info, app), baseline_once(bench, info, info_file.stat().st_size),
-                       bare_figures(bench),
+                       bare_figures(bench, steps_folder.with_name("kovrel-bench-entry.txt")),
                        launcher_steps_once(bench, launcher, steps_folder))
             if timed:
                 for name, figure in zip(runs, figures):
@@ -134,6 +139,7 @@ def bench_check(bench, nginx, scratch, rows):
     finally:
         app.remove()
         shutil.rmtree(steps_folder, ignore_errors=True)
+        steps_folder.with_name("kovrel-bench-entry.txt").unlink(missing_ok=True)
         info_file.unlink(missing_ok=True)
     report_check(runs, rows)
 
@@ -148,14 +154,15 @@ def report_check(runs, rows):
                     of("baseline", "fetch"), unit="ms"))
     steps = [name for name in runs["check"][0] if name.startswith(("before", "stage"))]
     before, after = of("check", "to log start"), of("check", "after log")
-    launcher, worker = of("bare", "launcher start"), of("bare", "worker start")
+    launcher, worker = of("bare", "launcher start"), of("bare", "worker shell start")
     extraction, removal = of("steps", "extraction"), of("steps", "removal")
     NOTES.append(f"where the time of a check goes (medians of {CHECK_REPEAT}, ms; the parts' medians need not add up):")
     lines = [("check, whole process", of("check", "whole")),
              ("  launcher start to the worker's log start", before),
              ("    a process with the launcher's imports, until its entry", launcher),
              ("    run folder made, worker unpacked", extraction),
-             ("    a process with the worker's imports, until its entry", worker),
+             ("    a process with the worker's imports, until its entry", of("bare", "worker start")),
+             ("      the same, started by ShellExecuteExA as the worker is", worker),
              ("    the rest: hand-off, the worker's start before its log", before - launcher - extraction - worker),
              ("  the worker's log", of("check", "logged")),
              *((f"    {name}", of("check", name)) for name in steps),

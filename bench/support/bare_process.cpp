@@ -2,8 +2,11 @@
 // imports: its whole process is what Wine takes to start and end such a program, loading its libraries
 // included. The bench compares its import list with the product's, so that it cannot drift apart unseen.
 //
-// Prints the performance counter at its entry, in milliseconds, which process_timer's start can be taken from:
-// the counter is the same in every process.
+//   bare_launcher FILE, bare_worker FILE
+//
+// Writes the performance counter at its entry (in microseconds) into FILE, which process_timer's start can be
+// taken from, as the counter is the same in every process; a file, since a program started through the shell
+// has no standard output.
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -19,16 +22,20 @@ static void *volatile imports[] = {
 #endif
 };
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR file, int)
 {
     LARGE_INTEGER now, frequency;
     QueryPerformanceCounter(&now);
+    // The counter first: what follows is the program's own work.
     QueryPerformanceFrequency(&frequency);
     char text[32];
     // wsprintfA has no floating point: whole microseconds.
     int length = wsprintfA(text, "%I64u\n", now.QuadPart / frequency.QuadPart * 1000000 +
                                                    now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart);
+    HANDLE output = CreateFileA(file, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, length, &written, 0);
-    return imports[0] && written ? 0 : 1;
+    bool done = output != INVALID_HANDLE_VALUE && WriteFile(output, text, length, &written, 0) && written == length;
+    if (output != INVALID_HANDLE_VALUE)
+        CloseHandle(output);
+    return imports[0] && done ? 0 : 1;
 }
