@@ -8,7 +8,6 @@ milliseconds since the log began) and, by the time its file was written, where t
 ended within the timed process. Around it, programs that only import what the launcher and the worker import
 (bench/support/bare_process), timed the same way, and the launcher's unpacking of its worker and the removal
 of its folder done alone (bench/support/launcher_steps) split the rest."""
-import os
 import shutil
 import subprocess
 
