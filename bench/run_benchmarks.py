@@ -17,6 +17,8 @@ case is repeated and the median reported, as a ratio to its baseline, with the g
   from 1,000 to 10,000 files, and where the time of the 1,000-file update goes, stage by stage;
 - the 32-bit release's whole silent update through Kovrel.exe against the 64-bit Kovrel.exe's, in the
   prefix of the 32-bit tests (information only: the 32-bit build runs under emulation here, not Windows);
+- check: the whole process of a check when up to date (Kovrel.exe -k1) against a plain WinINet fetch of the
+  same information file, with where its time goes (bench/bench_check.py);
 - memory: the worker's peak working set in a 1 GB and a 100 MB update (measured once: it is not a time);
 - the sizes of the 32-bit Kovrel.exe and Kovrelw.exe.
 
@@ -25,7 +27,7 @@ its reports are timestamped as they arrive, so a stage's time is the time betwee
 reports nothing: its stages are read from the run log, whose lines carry the milliseconds since its start.
 Every timed case, the worker's and the baselines' alike, starts with all earlier writes on the disk.
 
-    bench/run [download] [resume] [copy] [unpack] [whole] [memory]      (default: all groups)
+    bench/run [download] [resume] [copy] [unpack] [whole] [check] [memory]      (default: all groups)
 """
 import gzip
 import hashlib
@@ -42,6 +44,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "support"
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
 import release32  # noqa: E402
+from bench_check import bench_check  # noqa: E402
+from bench_resume import bench_resume  # noqa: E402
 from bench_support import (ARCHIVER, DOWNLOAD_STAGES, KB, MB, NOT_UNPACKED, NOTES, REPEAT, STAGES,  # noqa: E402
                            Bench, Row, assert_updated, install_app, median, older, progress, report, settle,
                            timed, tree_of, write_large_file, write_large_stored_zip, write_tree)
@@ -352,45 +356,8 @@ def bench_memory(bench, nginx, scratch, rows):
                         ("≤", 1.10), unit="MB"))
 
 
-def bench_resume(bench, nginx, scratch, rows):
-    """A checked 100 MB download resumed with 60 % of it kept (the cached archive of a run that did not unpack
-    it, cut back as a cut download leaves it), against a whole checked download of the same 40 MB, so that both
-    carry the same fixed costs of a request and of the hash's last reads. Each time is the download stage's in
-    the run log; the stage begins once the kept bytes are hashed, which shows apart."""
-    big = os.urandom(100 * MB)
-    kept = int(len(big) * 0.6)
-    info, archive = bench.publish("bigresume", big, "exe", checked=True)
-    rest_info, _ = bench.publish("bigrest", big[kept:], "exe", checked=True)
-    whole, rest, resumed, hashing, sent = [], [], [], [], []
-    for _ in range(REPEAT):
-        app = install_app()
-        assert bench.run_driver(info, app, confirm=False).outcome() == NOT_UNPACKED
-        whole.append(bench.stage_times()[0]["download archive"])
-        cached = next(bench.archive_cache().rglob("*_bigresume.exe"))
-        with open(cached, "r+b") as file:
-            file.truncate(kept)
-        requests = len(nginx.requests())
-        assert bench.run_driver(info, app, confirm=False, keep_cache=True).outcome() == NOT_UNPACKED
-        stages = bench.stage_times()[0]
-        resumed.append(stages["download archive"])
-        hashing.append(stages["archive file"])
-        line = [line for line in nginx.requests()[requests:] if "/bigresume.exe " in line][-1].split()
-        assert line[3] == "206", line
-        sent.append(int(line[4]))
-        assert bench.run_driver(rest_info, app, confirm=False).outcome() == NOT_UNPACKED
-        rest.append(bench.stage_times()[0]["download archive"])
-        app.remove()
-    rows.append(Row("resumed download, the last 40 MB of 100 MB", median(resumed), "a whole download of 40 MB",
-                    median(rest), ("≥", 0.95), speed=True))
-    rows.append(Row("resumed download, the last 40 MB of 100 MB", median(resumed), "a whole download of 100 MB",
-                    median(whole), speed=True))
-    rows.append(Row("resumed download, bytes sent after a cut at 60 %", median(sent) / MB, "the whole archive",
-                    len(big) / MB, ("≤", 0.45), unit="MB"))
-    NOTES.append(f"resumed download: hashing the 60 MB kept took {median(hashing):.3f} s before the request went on")
-
-
 GROUPS = {"download": bench_download, "resume": bench_resume, "copy": bench_copy, "unpack": bench_unpack, "whole": bench_whole_both,
-          "memory": bench_memory}
+          "check": bench_check, "memory": bench_memory}
 
 
 def main():
