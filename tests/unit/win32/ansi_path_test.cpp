@@ -75,11 +75,3 @@ TEST(GetAnsiTempPath, TemporaryFolderByItsNameItsShortNameOrTheUsersOwn)
     }
     SetEnvironmentVariableW(L"TMP", savedLength ? saved : 0);
 }
-
-TEST(GetAnsiModuleFileName, TheTestProgramAsTheAnsiCallNamesIt)
-{
-    char expected[MAX_PATH], named[MAX_PATH];
-    ASSERT_GT(GetModuleFileNameA(0, expected, MAX_PATH), 0u);
-    EXPECT_EQ(strlen(expected), GetAnsiModuleFileName(0, named, MAX_PATH));
-    EXPECT_STREQ(expected, named);
-}
