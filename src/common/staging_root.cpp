@@ -10,6 +10,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
+#include "ansi_path.h"
 #include "text.h"
 #include "tree_removal.h"
 
@@ -107,7 +108,7 @@ bool PrepareMachineStaging(char root[MAX_PATH])
 
 bool GetRunFolder(unsigned candidate, bool perMachine, const char *identity, char folder[MAX_PATH])
 {
-    DWORD length = perMachine ? 0 : GetTempPathA(MAX_PATH, folder);
+    DWORD length = perMachine ? 0 : GetAnsiTempPath(MAX_PATH, folder);
     bool named = perMachine ? GetMachineRoot(folder) : length != 0 && length < MAX_PATH;
     char suffix[3] = {'.', static_cast<char>('0' + candidate), 0};
     return named && AppendText(folder, MAX_PATH, perMachine ? "\\Staging-" : "Kovrel-") &&

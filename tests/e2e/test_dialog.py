@@ -13,7 +13,7 @@ import pytest
 import sample_app
 from sample_app import SampleApp
 from sample_app import files_only, tree
-from updates import CONFIRM_ABORT, KOVREL, MARKER_PROGRAM, confirm_close, publish
+from updates import CONFIRM_ABORT, ENGLISH_CONFIRM_CLOSE, KOVREL, MARKER_PROGRAM, confirm_close, publish
 
 SCREENSHOTS = harness.ROOT / "build" / "screenshots"
 DEFAULT_CAPTION = "Updating..."
@@ -375,8 +375,6 @@ def test_unset_background_colour_is_the_system_colour_around_a_picture(installed
     close_dialog(kovrel)
 
 
-ENGLISH_CONFIRM_CLOSE = ("The update is about to start.\nFirst close the application that is being updated,\n"
-                         "then press the OK button.")
 
 
 def test_english_system_sees_english_texts(installed, kovrel, kovrel_temp, served, tmp_path):

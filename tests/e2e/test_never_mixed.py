@@ -14,8 +14,8 @@ import harness
 import pytest
 import sample_app
 from sample_app import files_only, tree
-from updates import (CONFIRM_CLOSE, KOVREL, MSG_ABORTED, MSG_UPDATED, RESULT_UPDATED, STATE_ABORTED, STATE_DONE,
-                     STATE_FAILED, Updater,
+from updates import (CONFIRM_CLOSE, ENGLISH_CONFIRM_CLOSE, KOVREL, MSG_ABORTED, MSG_UPDATED, RESULT_UPDATED,
+                     STATE_ABORTED, STATE_DONE, STATE_FAILED, Updater,
                      assert_unchanged, assert_updated, confirm_close, folder_on_another_file_system,
                      hold, journal, publish, release, silent_arguments, wait_for_cleanup)
 from updates import app, updater  # noqa: F401 - fixtures shared with the update tests
@@ -97,8 +97,6 @@ def test_locked_late_in_the_copy_and_again_during_the_restore(updater, served, a
 
 
 ENGLISH_UNDONE = "The previous update was interrupted.\nThe application has been put back as it was before that update."
-ENGLISH_CONFIRM_CLOSE = ("The update is about to start.\nFirst close the application that is being updated,\n"
-                         "then press the OK button.")
 # Names outside code page 1252, and the Greek and emoji ones outside code page 932 too.
 UNICODE_1_0 = {"日本語.txt": b"ja 1.0", "Ελληνικά/αρχείο.txt": b"el 1.0"}
 UNICODE_1_1 = {"日本語.txt": b"ja 1.1", "Ελληνικά/αρχείο.txt": b"el 1.1",

@@ -13,8 +13,8 @@ import sample_app
 import wine_registry
 from driver_output import RESULT_UP_TO_DATE, RESULT_UPDATED, STATE_ABORTED, STATE_DONE, STATE_FAILED
 from sample_app import SampleApp, files_only, tree
-from updates import (CONFIRM_CLOSE, KOVREL, MARKER_PROGRAM, MSG_ABORTED, MSG_DOWNLOAD_ARCHIVE, MSG_DOWNLOAD_INFO,
-                     MSG_EXTRACT, MSG_OPEN_ARCHIVE, MSG_OPEN_INFO, MSG_READ_INFO, MSG_UPDATED,
+from updates import (CONFIRM_CLOSE, ENGLISH_CONFIRM_CLOSE, KOVREL, MARKER_PROGRAM, MSG_ABORTED, MSG_DOWNLOAD_ARCHIVE,
+                     MSG_DOWNLOAD_INFO, MSG_EXTRACT, MSG_OPEN_ARCHIVE, MSG_OPEN_INFO, MSG_READ_INFO, MSG_UPDATED,
                      MSG_UP_TO_DATE, STATUS_TEXTS, assert_unchanged, assert_updated, confirm_close,
                      folder_on_another_file_system, publish, silent_arguments, wait_for_cleanup)
 from updates import app, updater  # noqa: F401 - fixtures
@@ -247,17 +247,30 @@ def test_restart_only_after_an_update(available, kovrel, kovrel_temp, served, ap
         assert_unchanged(app)
 
 
-@pytest.fixture
-def blank_temp(wine_env, kovrel):
-    """TMP and TEMP of the prefix's user at C:\\a b; the earlier values are put back exactly afterwards."""
+# An English system's files in ASCII: its ANSI code page is 1252.
+ASCII_1_1 = {sample_app.APP_EXE: b"MZ sample application 1.1\r\n", "new.txt": b"added in 1.1"}
+TEMP_FOLDERS = {
+    # label: (the folder below drive C:, the locale of the run, the close box's text, the archive's files)
+    "a blank in the path": ("a b", {}, CONFIRM_CLOSE, None),
+    # Code page 1252 cannot hold "Ł": the temporary folder is reached through its short name.
+    "a name outside the code page": ("users/{user}/Temp/Łukasz", harness.ENGLISH_LOCALE, ENGLISH_CONFIRM_CLOSE,
+                                     ASCII_1_1),
+}
+
+
+@pytest.fixture(params=TEMP_FOLDERS)
+def odd_temp(request, wine_env, kovrel):
+    """TMP and TEMP of the prefix's user at one of TEMP_FOLDERS; the earlier values are put back exactly
+    afterwards. Gives the temporary folder's Linux path and the rest of the row."""
+    below, locale, confirm, files = TEMP_FOLDERS[request.param]
     names = ("TMP", "TEMP")
     saved = {name: wine_registry.read_environment_value(wine_env, name) for name in names}
-    folder = harness.PREFIX / "drive_c" / "a b"
+    folder = harness.PREFIX / "drive_c" / below.format(user=harness.prefix_user())
     folder.mkdir(exist_ok=True)
     try:
         for name in names:
-            wine_registry.write_environment_value(wine_env, name, ("REG_EXPAND_SZ", "C:\\a b"))
-        yield folder
+            wine_registry.write_environment_value(wine_env, name, ("REG_EXPAND_SZ", harness.windows_path(folder)))
+        yield folder, locale, confirm, files
     finally:
         for name in names:
             wine_registry.write_environment_value(wine_env, name, saved[name])
@@ -266,17 +279,18 @@ def blank_temp(wine_env, kovrel):
     assert {name: wine_registry.read_environment_value(wine_env, name) for name in names} == saved
 
 
-def test_silent_update_with_a_blank_in_the_temp_path(blank_temp, kovrel, kovrel_temp, served, app):
-    arguments = silent_arguments(publish(served), app)
-    folder = blank_temp / f"Kovrel-{harness.identity_of_arguments(arguments)}"
-    run = kovrel.start_launcher(KOVREL, arguments)
+def test_silent_update_with_an_odd_temp_path(odd_temp, kovrel, kovrel_temp, served, app):
+    temp, locale, confirm, files = odd_temp
+    arguments = silent_arguments(publish(served, files=files), app)
+    run_folder = temp / f"Kovrel-{harness.identity_of_arguments(arguments)}"
+    run = kovrel.start_launcher(KOVREL, arguments, locale)
     confirm_close_box = kovrel.show("Kovrel", 60000)
-    assert confirm_close_box.text() == CONFIRM_CLOSE
-    # While the box waits, the worker and its downloaded information are in the folder with the blank.
-    assert (folder / "Kovrelw.exe").is_file()
-    assert (folder / "Work" / "Kovrel.ini").is_file()
+    assert confirm_close_box.text() == confirm
+    # While the box waits, the worker and its downloaded information are in the odd folder.
+    assert (run_folder / "Kovrelw.exe").is_file()
+    assert (run_folder / "Work" / "Kovrel.ini").is_file()
     assert not kovrel_temp(arguments).exists()
     kovrel.press("Kovrel", "OK")
     assert run.exit_code() == 0
-    wait_for_cleanup(kovrel, folder)
-    assert_updated(app)
+    wait_for_cleanup(kovrel, run_folder)
+    assert files_only(tree(app.folder)) == dict(sample_app.VERSION_1_0, **(files or sample_app.ARCHIVE_1_1))

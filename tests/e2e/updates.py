@@ -23,6 +23,8 @@ MSG_OPEN_ARCHIVE, MSG_DOWNLOAD_ARCHIVE, MSG_EXTRACT, MSG_REPLACE = 30107, 30108,
 
 CONFIRM_CLOSE = ("これからアップデートを行います。\n『 アップデートを行うアプリケーションを終了させた後 』\n"
                  "に「OK」ボタンを押してください。")
+ENGLISH_CONFIRM_CLOSE = ("The update is about to start.\nFirst close the application that is being updated,\n"
+                         "then press the OK button.")
 CONFIRM_ABORT = "アップデートを中断してもよろしいですか？"
 # The archive is downloaded and unpacked before the user is asked to close the application.
 STATUS_TEXTS = ["インターネットに接続中...", "初期化処理中...", "アップデート情報を取得中...",

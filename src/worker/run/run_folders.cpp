@@ -1,8 +1,9 @@
 // The application folder is the application path up to its last separator: a path without one names no
 // folder, and its files would land wherever the current folder happens to be. The work folder is the folder of
-// the worker's own executable followed by "Work\".
+// the worker's own executable followed by "Work\", named as the launcher named it (common/ansi_path.h).
 #include "run_folders.h"
 #include "module_instance.h"
+#include "../../common/ansi_path.h"
 #include "../../common/multibyte_path.h"
 #include "../../common/path_compose.h"
 #include "../../common/text.h"
@@ -22,7 +23,7 @@ static bool DeriveApplication(const char *applicationPath, char *folder)
 static bool DeriveWork(RunFolders *folders)
 {
     char module[MAX_PATH];
-    DWORD length = GetModuleFileNameA(moduleInstance, module, MAX_PATH);
+    DWORD length = GetAnsiModuleFileName(moduleInstance, module, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return false;
     const char *separator = FindLastSeparator(module);

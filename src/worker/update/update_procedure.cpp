@@ -194,6 +194,9 @@ int RunUpdate(StatusBlock *block)
     LogRun("start: information %s, application %s, installed version %s%s%s", workerArgs.infoUrl ? workerArgs.infoUrl : "",
            workerArgs.appPath ? workerArgs.appPath : "", workerArgs.installedVersion ? workerArgs.installedVersion : "(none)",
            run.check ? ", check" : run.silent ? ", silent" : "", run.applyStep ? ", elevated apply step" : "");
+    // Said here, since the stage that fails for it shows nothing in a silent run.
+    if (!run.folders.haveWork)
+        LogRun("no work folder: the worker's own path cannot be named in the ANSI code page, or is too long");
 
     while (!ShouldStop(block))
         RunStage(run);
