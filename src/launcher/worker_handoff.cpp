@@ -14,6 +14,7 @@
 #include "worker_handoff.h"
 #include <shellapi.h>
 #include "launcher_command_line.h"
+#include "launcher_log.h"
 #include "launcher_resources.h"
 #include "packed_worker.h"
 #include "../common/cleanup_argument.h"
@@ -138,6 +139,7 @@ static bool HandOff(HMODULE module, const char *arguments, unsigned applicationT
                                  GetCandidateFolder(candidate, folder) ? folder : "%TEMP%\\Kovrel\\", MB_ICONEXCLAMATION);
         told = true;
     }
+    LogRefusal("no temporary folder could be used", GetCandidateFolder(0, folder) ? folder : 0);
     return false;
 }
 
@@ -148,6 +150,7 @@ static bool PrepareStaging(HMODULE module, bool quiet = false)
         return true;
     if (!quiet)
     ShowFormattedMessage(module, 0, IDS_LAUNCHER_STAGING_FAILED, IDS_LAUNCHER_CAPTION, root, MB_ICONHAND);
+    LogRefusal("the staging folder could not be prepared", root);
     return false;
 }
 
