@@ -86,6 +86,12 @@ void Unpack(UpdateRun &run)
         run.block->state = STATE_ABORTED;
     } else if (result.outcome != UNPACK_DONE) {
         LogRun("unpacking failed: cause %d, code %d", result.cause, result.code);
+        // A write names its own file; any other cause is the archive's (the line above says more).
+        if (result.cause != UNPACK_CAUSE_WRITE_FAILED)
+            NoteFailure(result.cause == UNPACK_CAUSE_READ_FAILED ? static_cast<unsigned long>(result.code)
+                        : result.cause == UNPACK_CAUSE_DISK_SPACE ? ERROR_DISK_FULL
+                        : result.cause == UNPACK_CAUSE_NO_LIBRARY || result.cause == UNPACK_CAUSE_UNKNOWN_KIND
+                            ? ERROR_NOT_SUPPORTED : ERROR_INVALID_DATA, run.archive);
         if (!ShouldStop(run.block))
             Fail(run);
     } else if (CountFiles(run.folders.unpacked) == 0) {
