@@ -15,7 +15,8 @@ static DWORD startTick;
 // The noted cause: an error or a status, and its subject.
 static unsigned long noteError;
 static unsigned noteStatus;
-static char noteSubject[600];
+// From the heap: a static buffer for the longest URL would be in the executable's file.
+static char *noteSubject;
 
 static bool Append(const char *text, unsigned length)
 {
@@ -42,13 +43,15 @@ void BeginRunLog(const char *section, const char *applicationFolder)
 {
     used = 0;
     noteError = noteStatus = 0;
-    noteSubject[0] = 0;
+    FreeBytes(noteSubject);
+    noteSubject = 0;
     startTick = GetTickCount();
     if (!ApplicationLogPath(section, applicationFolder, logPath))
         logPath[0] = 0;
 }
 
-static void LogLine(const char *prefix, const char *format, va_list arguments)
+// The line: the time, `prefix`, the formatted text, then `tail` whole (a path or URL of any length).
+static void LogLine(const char *prefix, const char *tail, const char *format, va_list arguments)
 {
     if (!logPath[0])
         return;
@@ -60,6 +63,8 @@ static void LogLine(const char *prefix, const char *format, va_list arguments)
     // wvsprintfA writes at most 1024 characters.
     length = wvsprintfA(line, format, arguments);
     Append(line, static_cast<unsigned>(length));
+    if (tail)
+        Append(tail, TextLength(tail));
     Append("\r\n", 2);
 }
 
@@ -67,7 +72,7 @@ void LogRun(const char *format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    LogLine(0, format, arguments);
+    LogLine(0, 0, format, arguments);
     va_end(arguments);
 }
 
@@ -78,22 +83,32 @@ void LogRunStart(const char *launcherPath, const char *format, ...)
         start[0] = 0;
     va_list arguments;
     va_start(arguments, format);
-    LogLine(start, format, arguments);
+    LogLine(start, 0, format, arguments);
     va_end(arguments);
+}
+
+static void ReplaceSubject(char *subject)
+{
+    FreeBytes(noteSubject);
+    noteSubject = subject;
 }
 
 void NoteFailure(unsigned long error, const char *subject)
 {
     noteError = error;
     noteStatus = 0;
-    if (!CopyText(noteSubject, sizeof noteSubject, subject ? subject : ""))
-        noteSubject[0] = 0;
+    unsigned length = subject ? TextLength(subject) : 0;
+    ReplaceSubject(static_cast<char *>(AllocateBytes(length + 1)));
+    if (noteSubject)
+        CopyText(noteSubject, length + 1, subject ? subject : "");
 }
 
 void NoteFailureWide(unsigned long error, const wchar_t *subject)
 {
     NoteFailure(error, 0);
-    if (!WideCharToMultiByte(CP_ACP, 0, subject, -1, noteSubject, sizeof noteSubject, 0, 0))
+    int size = WideCharToMultiByte(CP_ACP, 0, subject, -1, 0, 0, 0, 0);
+    ReplaceSubject(size > 0 ? static_cast<char *>(AllocateBytes(static_cast<unsigned>(size))) : 0);
+    if (noteSubject && !WideCharToMultiByte(CP_ACP, 0, subject, -1, noteSubject, size, 0, 0))
         noteSubject[0] = 0;
 }
 
@@ -114,6 +129,14 @@ static void ErrorText(unsigned long error, char *text, unsigned capacity)
     text[length] = 0;
 }
 
+static void LogEnd(const char *tail, const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    LogLine(0, tail, format, arguments);
+    va_end(arguments);
+}
+
 void LogRunEnd(bool failed, const char *format, unsigned value)
 {
     char text[64];
@@ -126,10 +149,11 @@ void LogRunEnd(bool failed, const char *format, unsigned value)
         char message[300];
         ErrorText(noteError, message, sizeof message);
         wsprintfA(cause, "; cause: error %lu (%s), ", noteError, message);
-    } else if (failed && noteSubject[0]) {
+    } else if (failed && noteSubject && noteSubject[0]) {
         CopyText(cause, sizeof cause, "; cause: ");
     }
-    LogRun("end: %s%s%s", text, cause, cause[0] ? noteSubject : "");
+    LogEnd(cause[0] ? noteSubject : 0, "end: %s%s", text, cause);
+    ReplaceSubject(0);
 }
 
 void EndRunLog()
