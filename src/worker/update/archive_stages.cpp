@@ -57,6 +57,22 @@ static bool HoldForLibrary(UpdateRun &run)
     return false;
 }
 
+// The Win32 error that stands for an unpacking failure of the archive itself.
+static unsigned long ArchiveError(const UnpackResult &result)
+{
+    switch (result.cause) {
+    case UNPACK_CAUSE_READ_FAILED:
+        return static_cast<unsigned long>(result.code);
+    case UNPACK_CAUSE_DISK_SPACE:
+        return ERROR_DISK_FULL;
+    case UNPACK_CAUSE_UNKNOWN_KIND:
+    case UNPACK_CAUSE_NO_LIBRARY:
+        return ERROR_NOT_SUPPORTED;
+    default:
+        return ERROR_INVALID_DATA;
+    }
+}
+
 void Unpack(UpdateRun &run)
 {
     EnterStage(run, STAGE_EXTRACT);
@@ -88,10 +104,7 @@ void Unpack(UpdateRun &run)
         LogRun("unpacking failed: cause %d, code %d", result.cause, result.code);
         // A write names its own file; any other cause is the archive's (the line above says more).
         if (result.cause != UNPACK_CAUSE_WRITE_FAILED)
-            NoteFailure(result.cause == UNPACK_CAUSE_READ_FAILED ? static_cast<unsigned long>(result.code)
-                        : result.cause == UNPACK_CAUSE_DISK_SPACE ? ERROR_DISK_FULL
-                        : result.cause == UNPACK_CAUSE_NO_LIBRARY || result.cause == UNPACK_CAUSE_UNKNOWN_KIND
-                            ? ERROR_NOT_SUPPORTED : ERROR_INVALID_DATA, run.archive);
+            NoteFailure(ArchiveError(result), run.archive);
         if (!ShouldStop(run.block))
             Fail(run);
     } else if (CountFiles(run.folders.unpacked) == 0) {

@@ -194,9 +194,10 @@ int RunUpdate(StatusBlock *block)
     block->result = 0;
     block->failureMessage = 0;
     BeginRunLog(workerArgs.infoSection, run.folders.application);
-    LogRunStart(workerArgs.launcherPath, "information %s, application %s, installed version %s%s%s", workerArgs.infoUrl ? workerArgs.infoUrl : "",
-           workerArgs.appPath ? workerArgs.appPath : "", workerArgs.installedVersion ? workerArgs.installedVersion : "(none)",
-           run.check ? ", check" : run.silent ? ", silent" : "", run.applyStep ? ", elevated apply step" : "");
+    LogRunStart(workerArgs.launcherPath, "information %s, application %s, installed version %s%s%s",
+                workerArgs.infoUrl ? workerArgs.infoUrl : "", workerArgs.appPath ? workerArgs.appPath : "",
+                workerArgs.installedVersion ? workerArgs.installedVersion : "(none)",
+                run.check ? ", check" : run.silent ? ", silent" : "", run.applyStep ? ", elevated apply step" : "");
 
     while (!ShouldStop(block))
         RunStage(run);
