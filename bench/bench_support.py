@@ -189,8 +189,8 @@ class Bench:
                 return
 
     def run_log(self):
-        return harness.PREFIX / "drive_c" / "users" / harness.prefix_user() / "AppData" / "Local" / "Kovrel" / \
-            f"{sample_app.SECTION}.log"
+        """The log of the application of the last run_driver."""
+        return harness.log_path(sample_app.SECTION, harness.application_folder(self.app.exe))
 
     @staticmethod
     def archive_cache():
@@ -211,6 +211,7 @@ class Bench:
         options = " -s1" if silent else ""
         tail.write_text(f'"{harness.windows_path(folder / "Kovrel.exe")}" {info_url} "{app.windows_exe()}" '
                         f'{sample_app.SECTION} 1.0{options}', encoding="utf-8")
+        self.app = app
         self.run_log().unlink(missing_ok=True)
         # Each run downloads: an archive kept by the run before would be used again without a request.
         if not keep_cache:
@@ -246,7 +247,8 @@ class Bench:
         for line in lines:
             ticks, text = line.split(" ", 1)
             if text.startswith("stage "):
-                marks.append((STAGES[int(text.split()[1])], int(ticks)))
+                # "stage <number> <name>"
+                marks.append((text.split(" ", 2)[2], int(ticks)))
             elif text.startswith("end: "):
                 marks.append(("end", int(ticks)))
         return {name: (after - ticks) / 1000 for (name, ticks), (_, after) in zip(marks, marks[1:])}, \

@@ -7,6 +7,7 @@
 // has gone. A check lets it go before it waits for its worker.
 #include <windows.h>
 #include "launcher_command_line.h"
+#include "launcher_log.h"
 #include "launcher_resources.h"
 #include "worker_handoff.h"
 #include "../common/cleanup_argument.h"
@@ -17,6 +18,8 @@
 // A check shows nothing: its caller learns of the failure from the exit code.
 static DWORD LauncherError(bool check, UINT textId)
 {
+    LogRefusal(textId == IDS_LAUNCHER_ALREADY_RUNNING ? "another run of this application is going on"
+               : textId == IDS_LAUNCHER_MUTEX_FAILED ? "the mutex could not be created" : "the command line is not valid");
     if (check)
         return CHECK_FAILED;
     ShowResourceMessage(0, textId, IDS_LAUNCHER_CAPTION, MB_ICONHAND);

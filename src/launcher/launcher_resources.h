@@ -6,6 +6,7 @@
 #define IDS_LAUNCHER_ALREADY_RUNNING 30002
 #define IDS_LAUNCHER_TEMP_FOLDER_FAILED 30003
 #define IDS_LAUNCHER_STAGING_FAILED 30004
+#define IDS_LAUNCHER_NO_RUN_FOLDER 30005
 #define IDS_LAUNCHER_CAPTION 30050
 
 // The embedded worker: type "RT_BINARY" (a name, not the integer type), identifier 101, Japanese, packed as

@@ -14,6 +14,7 @@
 #include "worker_handoff.h"
 #include <shellapi.h>
 #include "launcher_command_line.h"
+#include "launcher_log.h"
 #include "launcher_resources.h"
 #include "packed_worker.h"
 #include "../common/cleanup_argument.h"
@@ -128,17 +129,10 @@ static JournalOwner JournalOwnerOf(const char *folder, const char *applicationFo
     return ComposeJournalPath(journal, folder) ? ReadJournalOwner(journal, applicationFolder) : JOURNAL_UNSOUND;
 }
 
-static void TellTempFolderFailed(const LauncherRun &run, const char *folder)
-{
-    if (run.quiet)
-        return;
-    ShowFormattedMessage(run.module, 0, IDS_LAUNCHER_TEMP_FOLDER_FAILED, IDS_LAUNCHER_CAPTION,
-                         folder[0] ? folder : "%TEMP%", MB_ICONEXCLAMATION);
-}
-
 // Chooses the run's folder and starts the worker there: the folder of this application's interrupted
-// replacement first (the worker undoes it), else the first that can be emptied or made. A folder that cannot be
-// used is told of at once, or in silent mode only when no other one could be used either.
+// replacement first (the worker undoes it), else the first that can be emptied or made. The first folder that
+// cannot be used is told of (to the log only in a silent run), and the next is tried; when none can be used the
+// run stops, which even a silent run shows.
 static bool HandOff(const LauncherRun &run, unsigned applicationToken, HANDLE *process, HANDLE lock,
                     char folder[MAX_PATH])
 {
@@ -158,16 +152,24 @@ static bool HandOff(const LauncherRun &run, unsigned applicationToken, HANDLE *p
             if (StartWorker(run.module, folder, run.arguments, process, lock))
                 return true; // the worker runs from the folder, which stays until the cleanup
             RemoveTree(folder, true);
+            LogRefusal("the worker could not be started", folder);
             return false;
         }
-        if (!told && !GetCandidateFolder(run, candidate, failed))
-            failed[0] = 0;
-        if (!told && !run.silent)
-            TellTempFolderFailed(run, failed);
+        if (told)
+            continue;
         told = true;
+        if (!GetCandidateFolder(run, candidate, failed))
+            failed[0] = 0;
+        if (run.silent || run.quiet)
+            LogNotice("a run folder could not be emptied or made", failed[0] ? failed : 0);
+        else
+            ShowFormattedMessage(run.module, 0, IDS_LAUNCHER_TEMP_FOLDER_FAILED, IDS_LAUNCHER_CAPTION,
+                                 failed[0] ? failed : "%TEMP%", MB_ICONEXCLAMATION);
     }
-    if (told && run.silent)
-        TellTempFolderFailed(run, failed);
+    LogRefusal("no run folder could be used", failed[0] ? failed : 0);
+    if (!run.quiet)
+        ShowFormattedMessage(run.module, 0, IDS_LAUNCHER_NO_RUN_FOLDER, IDS_LAUNCHER_CAPTION,
+                             failed[0] ? failed : "%TEMP%", MB_ICONHAND);
     return false;
 }
 
@@ -178,6 +180,7 @@ static bool PrepareStaging(const LauncherRun &run)
         return true;
     if (!run.quiet)
         ShowFormattedMessage(run.module, 0, IDS_LAUNCHER_STAGING_FAILED, IDS_LAUNCHER_CAPTION, root, MB_ICONHAND);
+    LogRefusal("the staging folder could not be prepared", root);
     return false;
 }
 

@@ -67,6 +67,7 @@ def test_launcher_strings_and_version_block():
         30002: "既に起動しています。",
         30003: "一時フォルダを削除できませんでした：\n%s\n\n別の一時フォルダを使用します。",
         30004: "作業フォルダを準備できませんでした：\n%s",
+        30005: "使用できる一時フォルダがありません：\n%s\n\nアップデートは行われません。",
         30050: "Kovrel",
     }
     assert string_table(resources, ENGLISH) == {
@@ -75,6 +76,7 @@ def test_launcher_strings_and_version_block():
         30002: "Kovrel is already running.",
         30003: "The temporary folder could not be deleted:\n%s\n\nAnother temporary folder is used.",
         30004: "The staging folder could not be prepared:\n%s",
+        30005: "No temporary folder can be used:\n%s\n\nThe update does not run.",
         30050: "Kovrel",
     }
     assert string_languages(resources) == {JAPANESE, ENGLISH}

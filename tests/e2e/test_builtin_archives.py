@@ -206,8 +206,7 @@ def run_driver(wine_env, pairs, extra_env=None):
     arguments = []
     for archive, destination in pairs:
         arguments += [harness.windows_path(archive), harness.windows_path(destination)]
-    log = harness.PREFIX / "drive_c" / "users" / harness.prefix_user() / "AppData" / "Local" / "Kovrel" / \
-        "unpack-driver.log"
+    log = harness.log_path("unpack-driver", "")
     if log.exists():
         log.unlink()
     result = subprocess.run([harness.WINE, str(DRIVER)] + arguments, env=dict(wine_env, **(extra_env or {})),

@@ -16,10 +16,10 @@ MSG_INIT_FAILED, MSG_STALE, MSG_UP_TO_DATE = 30001, 30121, 30002
 
 
 @pytest.fixture(autouse=True)
-def section_files(wine_env):
-    """The section's serial record and run log, absent before and after each test."""
+def section_files(wine_env, app):
+    """The section's serial record and the application's run log, absent before and after each test."""
     folder = harness.PREFIX / "drive_c" / "users" / harness.prefix_user() / "AppData" / "Local" / "Kovrel"
-    files = [folder / f"{sample_app.SECTION}.{extension}" for extension in ("serial", "log")]
+    files = [folder / f"{sample_app.SECTION}.serial", app.run_log()]
     for path in files:
         path.unlink(missing_ok=True)
     yield dict(zip(("serial", "log"), files))

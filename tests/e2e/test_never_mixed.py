@@ -5,6 +5,7 @@ update thread after a given copied file (KOVREL_DRIVER_HOLD_AFTER) so the test c
 its PID, or lock files after a given copied file (KOVREL_DRIVER_LOCK_AFTER) as an application that is not
 quite closed would. A second run, or the real launcher, must then put the application back byte for byte.
 """
+import re
 import shutil
 import subprocess
 import time
@@ -238,6 +239,9 @@ def test_silent_run_waits_for_a_file_in_use_then_fails_untouched(updater, served
     assert (outcome.state, outcome.result, outcome.message) == (STATE_FAILED, 14, MSG_IN_USE_SILENT), outcome
     assert 29 <= waited < 120, waited
     assert_unchanged(app)
+    end = app.run_log().read_bytes().decode("cp932").split("\r\n")[-2]
+    blocked = harness.windows_path(app.folder / "lib" / "core.dat")
+    assert re.search(rf"; cause: error 32 \(.+\), {re.escape(blocked)}$", end), "the sharing violation and its file"
 
 
 def test_launcher_undoes_what_a_killed_worker_left(kovrel, kovrel_temp, served, app, tmp_path, wine_env):

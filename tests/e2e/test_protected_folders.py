@@ -81,8 +81,12 @@ class Protected:
             self.user.take_back(self.app.folder)
         return int(done.read_text().split()[1])
 
+    def run_log(self):
+        return harness.log_path(sample_app.SECTION, harness.application_folder(self.app.exe), USER_PREFIX, USER)
+
     def remove(self):
         self.user.take_back(self.base)
+        remove_path(self.run_log())
         self.app.remove()
 
 
@@ -106,18 +110,10 @@ def user_kovrel(standard_user, tmp_path):
     assert freed, "a worker of this test still held the mutex"
 
 
-@pytest.fixture
-def run_log(standard_user):
-    path = USER_PREFIX / "drive_c" / "users" / USER / "AppData" / "Local" / "Kovrel" / f"{sample_app.SECTION}.log"
-    remove_path(path)
-    yield path
-    remove_path(path)
-
-
-def final_message(run_log):
-    lines = run_log.read_bytes().decode("cp932").split("\r\n")
-    ends = [line.split(" ", 1)[1] for line in lines if " end: message " in line]
-    return int(ends[-1].rsplit(" ", 1)[1])
+def final_message(protected):
+    lines = protected.run_log().read_bytes().decode("cp932").split("\r\n")
+    ends = [line.split(" end: message ", 1)[1] for line in lines if " end: message " in line]
+    return int(ends[-1].split(";")[0])
 
 
 def finish(user_kovrel, run):
@@ -132,14 +128,14 @@ def protected(standard_user, launchers):
     made.remove()
 
 
-def test_protected_folder_without_a_key_fails_before_any_download(standard_user, user_kovrel, served, run_log):
+def test_protected_folder_without_a_key_fails_before_any_download(standard_user, user_kovrel, served):
     """A launcher without publisher keys may not ask for rights: 30118 at the start, nothing fetched."""
     folder = Protected(standard_user, KOVREL)
     try:
         info = served.url("Kovrel.ini")
         run = folder.start(user_kovrel, info)
         finish(user_kovrel, run)
-        assert final_message(run_log) == MSG_NO_PERMISSION
+        assert final_message(folder) == MSG_NO_PERMISSION
         assert served.requests() == []
         assert files_only(tree(folder.app.folder)) == dict(sample_app.VERSION_1_0, **{
             "Kovrel.exe": BROKER.read_bytes(), "KovrelApply.exe": KOVREL.read_bytes()})
@@ -154,7 +150,7 @@ BETWEEN = ["nothing", "staging tampered", "rights not granted"]
 
 @pytest.mark.parametrize("between", BETWEEN)
 def test_protected_folder_is_updated_through_one_elevation(between, protected, standard_user, user_kovrel, served,
-                                                           keys, run_log):
+                                                           keys):
     signed_feed(served, keys)
     run = protected.start(user_kovrel, served.url("Kovrel.ini"))
     box = user_kovrel.press("Kovrel", "OK", 60000)
@@ -173,7 +169,7 @@ def test_protected_folder_is_updated_through_one_elevation(between, protected, s
     code = protected.grant(rights=between != "rights not granted")
     finish(user_kovrel, run)
     expected = MSG_NO_PERMISSION if between == "rights not granted" else MSG_UPDATED
-    assert (code, final_message(run_log)) == (expected, expected)
+    assert (code, final_message(protected)) == (expected, expected)
     launchers_in_app = {"Kovrel.exe": BROKER.read_bytes(), "KovrelApply.exe": protected.launcher.read_bytes()}
     if expected == MSG_UPDATED:
         assert_updated(protected.app, launchers_in_app)
@@ -203,7 +199,7 @@ def plant_interrupted_apply(protected):
 
 
 def test_protected_folder_interrupted_elevated_apply_is_undone_first(protected, standard_user, user_kovrel, served,
-                                                                    keys, run_log):
+                                                                    keys):
     """The next run finds the journal of an interrupted apply step and, before anything else, asks for an
     apply step that undoes it, with the box of every undone update; then it goes on (here: up to date)."""
     machine_root = plant_interrupted_apply(protected)
@@ -225,7 +221,7 @@ def test_protected_folder_interrupted_elevated_apply_is_undone_first(protected, 
     finally:
         protected.user.take_back(protected.app.folder)
     finish(user_kovrel, run)
-    assert final_message(run_log) == MSG_UP_TO_DATE
+    assert final_message(protected) == MSG_UP_TO_DATE
     assert files_only(tree(protected.app.folder)) == dict(sample_app.VERSION_1_0, **{
         "Kovrel.exe": BROKER.read_bytes(), "KovrelApply.exe": protected.launcher.read_bytes()})
     assert not (machine_root / f"Staging-{protected.identity()}").exists(), \

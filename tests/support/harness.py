@@ -22,6 +22,20 @@ WINESERVER = "/usr/lib/wine/wineserver64"
 MUTEX_PREFIX = "Kovrel_check_period_mutex."
 CLEANUP_ARGUMENT = "<:rokuta!velmoranpisuCLOSE!!:>"
 SCREEN = (1280, 1024)
+
+
+def log_path(section, folder, prefix=None, user=None):
+    """The Linux path of the run log of the application in `folder` (its Windows path, ending in a backslash):
+    %LOCALAPPDATA%\\Kovrel\\<identity>.log of the prefix's user, or of `user` in `prefix`."""
+    return Path(prefix or PREFIX) / "drive_c" / "users" / (user or prefix_user()) / "AppData" / "Local" / "Kovrel" / \
+        f"{application_identity(section, folder)}.log"
+
+
+def application_folder(exe):
+    """The Windows path of the folder of a Linux path, ending in a backslash, as the launcher derives it."""
+    return windows_path(Path(exe).parent) + "\\"
+
+
 # The locale of a system whose interface is not Japanese, for a test's programs (extra_env): Wine then
 # reports English (0x409) and code page 1252.
 ENGLISH_LOCALE = {"LC_ALL": "C.UTF-8", "LANG": "C.UTF-8"}

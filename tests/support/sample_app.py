@@ -106,7 +106,12 @@ class SampleApp:
     def windows_exe(self):
         return harness.windows_path(self.exe)
 
+    def run_log(self):
+        """The application's run log in the test prefix."""
+        return harness.log_path(SECTION, harness.application_folder(self.exe))
+
     def remove(self):
+        self.run_log().unlink(missing_ok=True)
         make_writable(self.base)
         if self.base.exists():
             shutil.rmtree(self.base)

@@ -36,7 +36,7 @@ int main(int argc, char **argv)
 {
     const char *stop = std::getenv("KOVREL_DRIVER_STOP_AFTER");
     stopAfter = stop ? static_cast<unsigned>(std::atoi(stop)) : 0;
-    BeginRunLog("unpack-driver");
+    BeginRunLog("unpack-driver", "");
     LARGE_INTEGER start, end, frequency, spent = {};
     for (int i = 1; i + 1 < argc; i += 2) {
         char destination[MAX_PATH];

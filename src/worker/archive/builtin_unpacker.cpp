@@ -74,6 +74,7 @@ bool RoomForEntries(BuiltinSession &session, unsigned long long total)
 static bool WriteFailed(BuiltinSession &session, const char *relative, DWORD error)
 {
     LogRun("could not write %s (error %lu)", relative, error);
+    NoteFailure(error, relative);
     session.result.cause = UNPACK_CAUSE_WRITE_FAILED;
     session.result.code = static_cast<int>(error);
     return false;

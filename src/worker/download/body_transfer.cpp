@@ -51,6 +51,7 @@ struct BodyJob {
     volatile DWORD lastProgress;   // when the last STALL_BYTES had all arrived
     volatile bool ended;
     BodyOutcome outcome;
+    DWORD error;                   // why a read or a write failed
     CRITICAL_SECTION lock;
     volatile bool givenUp;
 };
@@ -136,6 +137,7 @@ static void ReadBody(void *job)
         DWORD got = 0;
         DWORD started = GetTickCount();
         if (!winInet.InternetReadFile(body->request, data, body->readSize, &got)) {
+            body->error = GetLastError();
             outcome = BODY_READ_FAILED;
             break;
         }
@@ -143,8 +145,10 @@ static void ReadBody(void *job)
             break;
         body->readSize = NextReadSize(body->readSize, got, GetTickCount() - started, body->slotSize);
         outcome = WriteRead(body, data, got);
-        if (outcome != BODY_ENDED)
+        if (outcome != BODY_ENDED) {
+            body->error = outcome == BODY_WRITE_FAILED ? GetLastError() : ERROR_FILE_TOO_LARGE;
             break;
+        }
         body->got[slot] = got;
         InterlockedIncrement(&body->filled);
         // The hasher is woken for half the slots at a time: each wake costs a call to Wine's server.
@@ -193,6 +197,7 @@ static BodyJob *NewBodyJob(HINTERNET request, DownloadSink *sink, char *buffer, 
     body->lastProgress = GetTickCount();
     body->ended = false;
     body->outcome = BODY_ENDED;
+    body->error = 0;
     body->givenUp = false;
     InitializeCriticalSection(&body->lock);
     body->readDone = CreateEventA(0, FALSE, FALSE, 0);
@@ -299,6 +304,8 @@ FetchOutcome TransferBody(DownloadSession *session, HINTERNET request, const Fet
         return FETCH_FAILED;
     TouchSlots(body, announced);
     FetchOutcome outcome = FETCH_FAILED;
+    // Why it failed, told through the thread's last error: a body given up for its silence, unless it ended.
+    DWORD error = ERROR_TIMEOUT;
     bool reading = false;
     DWORD_PTR formerProcessors = 0;
     if (*stop) {
@@ -316,9 +323,11 @@ FetchOutcome TransferBody(DownloadSession *session, HINTERNET request, const Fet
             outcome = FETCH_TOO_LONG;
         else if (body->outcome == BODY_ENDED && body->written >= expected)
             outcome = FETCH_COMPLETE;
+        error = body->outcome == BODY_ENDED ? ERROR_HANDLE_EOF : body->error;
     }
     EndBody(&session->network, body, reading, buffer);
     if (formerProcessors)
         RunOn(formerProcessors);
+    SetLastError(error);
     return outcome;
 }

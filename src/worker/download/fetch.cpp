@@ -4,6 +4,7 @@
 #include "body_transfer.h"
 #include "download_progress.h"
 #include "url_request.h"
+#include "../run/run_log.h"
 #include "../../common/heap.h"
 
 // The buffer's size when what the server has ready cannot be queried, and the least worth halving to.
@@ -66,12 +67,20 @@ FetchOutcome FetchUrl(DownloadSession *session, const char *url, const FetchStar
     char *buffer = AllocateTransferBuffer(request, limits, &size);
     if (buffer && sink->begin(sink->context, response)) {
         // An announced length beyond the limit fails before a byte is read.
-        if (response.announced > limits.maxBytes)
+        DWORD error = ERROR_FILE_TOO_LARGE;
+        if (response.announced > limits.maxBytes) {
             outcome = FETCH_TOO_LONG;
-        else if (ContentEncoded(request))
+        } else if (ContentEncoded(request)) {
             outcome = FETCH_FAILED;
-        else
+            error = ERROR_NOT_SUPPORTED;
+        } else {
             outcome = TransferBody(session, request, limits, response.announced, &buffer, size, sink, stop);
+            error = GetLastError();
+        }
+        if (outcome == FETCH_TOO_LONG || outcome == FETCH_FAILED)
+            NoteFailure(error, url);
+    } else if (!buffer) {
+        NoteFailure(ERROR_NOT_ENOUGH_MEMORY, url);
     }
     FreeBytes(buffer);
     CloseUrl(session, request);

@@ -5,6 +5,7 @@
 #include "wininet_library.h"
 #include "range_request.h"
 #include "redirect_rule.h"
+#include "../run/run_log.h"
 #include "../../common/heap.h"
 #include "../../common/text.h"
 
@@ -22,20 +23,30 @@ void CALLBACK MeterCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID i
         meter->received(meter, information ? *static_cast<DWORD *>(information) : 0);
 }
 
-static HINTERNET OpenUrlNow(HINTERNET internet, const char *url, const char *headers, DownloadMeter *meter)
+// Why an open failed: the platform's error, or the status that is no file, and the URL that failed.
+struct OpenFailure {
+    DWORD error;
+    unsigned status;
+    char url[INTERNET_MAX_URL_LENGTH];
+};
+
+static HINTERNET OpenUrlNow(HINTERNET internet, const char *url, const char *headers, DownloadMeter *meter,
+                            OpenFailure *failure)
 {
     // Always from the server: a cached copy of the information file would hide a new version. Redirects are
     // followed here, so that their number is bounded and https never leads to plain http.
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                   INTERNET_FLAG_NO_AUTO_REDIRECT;
-    char current[INTERNET_MAX_URL_LENGTH];
+    char *current = failure->url;
     char location[INTERNET_MAX_URL_LENGTH];
-    if (!CopyText(current, sizeof current, url))
+    failure->error = ERROR_FILENAME_EXCED_RANGE;
+    if (!CopyText(current, sizeof failure->url, url))
         return 0;
     DWORD headersLength = headers[0] ? static_cast<DWORD>(-1) : 0;
     for (unsigned hops = 0;; hops++) {
         HINTERNET request = winInet.InternetOpenUrlA(internet, current, headers[0] ? headers : 0, headersLength, flags,
                                              reinterpret_cast<DWORD_PTR>(meter));
+        failure->error = GetLastError();
         if (!request)
             return 0;
         DWORD code = 0;
@@ -47,12 +58,14 @@ static HINTERNET OpenUrlNow(HINTERNET internet, const char *url, const char *hea
         bool follow = IsRedirectStatus(code) && hops < MOST_REDIRECTS &&
                       winInet.HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &length, 0);
         winInet.InternetCloseHandle(request);
+        failure->status = code;
         // A status of 400 or more is not a file; a redirect is followed only where the rule allows.
         char next[INTERNET_MAX_URL_LENGTH];
         DWORD nextLength = sizeof next;
         if (!follow || !winInet.InternetCombineUrlA(current, location, next, &nextLength, ICU_ENCODE_SPACES_ONLY) ||
-            !RedirectAllowed(current, next) || !CopyText(current, sizeof current, next))
+            !RedirectAllowed(current, next) || !CopyText(current, sizeof failure->url, next))
             return 0;
+        failure->status = 0;
     }
 }
 
@@ -64,12 +77,13 @@ struct OpenJob {
     HINTERNET request;
     char url[INTERNET_MAX_URL_LENGTH];
     char headers[HEADERS_CAP];
+    OpenFailure failure;
 };
 
 static void OpenCall(void *job)
 {
     OpenJob *open = static_cast<OpenJob *>(job);
-    open->request = OpenUrlNow(open->internet, open->url, open->headers, open->meter);
+    open->request = OpenUrlNow(open->internet, open->url, open->headers, open->meter, &open->failure);
 }
 
 static void ReleaseOpen(void *job)
@@ -90,6 +104,7 @@ HINTERNET OpenUrl(DownloadSession *session, const char *url, const FetchStart &s
     open->internet = session->internet;
     open->meter = meter;
     open->request = 0;
+    open->failure.status = 0;
     if (!url || !url[0] || !CopyText(open->url, sizeof open->url, url) ||
         !ComposeRangeHeaders(start.offset, start.validator, open->headers, sizeof open->headers) ||
         !PostNetworkCall(&session->network, OpenCall, ReleaseOpen, open)) {
@@ -99,11 +114,18 @@ HINTERNET OpenUrl(DownloadSession *session, const char *url, const FetchStart &s
     DWORD started = GetTickCount();
     while (!WaitNetworkCall(session->network, WAIT_SLICE_MS)) {
         *stopped = *stop != 0;
-        if ((*stopped || GetTickCount() - started >= OPEN_LIMIT_MS) && AbandonNetworkCall(&session->network))
+        if ((*stopped || GetTickCount() - started >= OPEN_LIMIT_MS) && AbandonNetworkCall(&session->network)) {
+            if (!*stopped)
+                NoteFailure(ERROR_TIMEOUT, url);
             return 0;
+        }
         *stopped = false;
     }
     HINTERNET request = open->request;
+    if (!request && open->failure.status)
+        NoteHttpStatus(open->failure.status, open->failure.url);
+    else if (!request)
+        NoteFailure(open->failure.error, open->failure.url);
     FreeBytes(open);
     return request;
 }

@@ -6,7 +6,7 @@
 
 // Opens the URL with HTTP GET from `start` on. A status of 400 or more, or a redirect that the rule refuses,
 // is no file: the result is none. The open is given up after 60 seconds or as soon as `stop` is not 0; the
-// result is then none too, and *stopped tells which.
+// result is then none too, and *stopped tells which. A failure that was not a stop is noted in the run log.
 HINTERNET OpenUrl(DownloadSession *session, const char *url, const FetchStart &start, DownloadMeter *meter,
                   const volatile unsigned short *stop, bool *stopped);
 

@@ -3,6 +3,7 @@
 // leave the application mixed, and one that cannot put everything back leaves the journal for the next start.
 #include "replacement.h"
 #include "replace_check.h"
+#include "../run/run_log.h"
 
 struct Counted {
     const ReplaceJob *job;
@@ -30,6 +31,7 @@ static ReplaceOutcome WaitUntilReplaceable(const ReplaceJob &job, const Placemen
         ReplaceCheck check = CheckReplaceable(plan, blocked);
         if (check == REPLACE_READY)
             return REPLACE_DONE;
+        NoteFailureWide(check == REPLACE_NO_PERMISSION ? ERROR_ACCESS_DENIED : GetLastError(), blocked);
         if (check == REPLACE_NO_PERMISSION)
             return REPLACE_DENIED;
         WideCharToMultiByte(CP_ACP, 0, blocked, -1, shown, sizeof shown, 0, 0);

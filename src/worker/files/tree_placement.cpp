@@ -6,6 +6,7 @@
 // planning: one that does not fit fails the plan instead of being cut.
 #include "tree_placement.h"
 #include "file_placement.h"
+#include "../run/run_log.h"
 #include "../../common/journal_format.h"
 #include "../../common/heap.h"
 #include "../../common/text.h"
@@ -64,8 +65,10 @@ static bool PlanFile(PlacementPlan &plan, const wchar_t *relative, const wchar_t
         return false;
     char kind = JOURNAL_CREATED_FILE;
     if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-            return false; // a folder stands where the update has a file
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            NoteFailureWide(ERROR_ALREADY_EXISTS, path); // a folder stands where the update has a file
+            return false;
+        }
         kind = JOURNAL_REPLACED_FILE;
         // A backup file that is there already is not this original: the undo would put it back.
         if (plan.backupRootExists && (!ComposeWidePath(path, plan.backupRoot, relativeName) ||
@@ -92,7 +95,8 @@ static bool PlanFolder(PlacementPlan &plan, wchar_t *relative)
             if (!AddRecord(plan, JOURNAL_CREATED_FOLDER, relative))
                 return false;
         } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            return false; // a file stands where the update has a folder
+            NoteFailureWide(ERROR_ALREADY_EXISTS, path); // a file stands where the update has a folder
+            return false;
         }
     }
     if (!ComposeWidePath(path, plan.sourceRoot, relative, L"*"))
@@ -225,8 +229,10 @@ bool PlacementPlan::Apply(bool moveFiles, PlacementProgress progress, void *cont
         if (!NextRecord(&at, &kind, relative) || !ComposeWidePath(target, destinationRoot, relative))
             return false;
         if (kind == JOURNAL_CREATED_FOLDER) {
-            if (!EnsureFolder(target))
+            if (!EnsureFolder(target)) {
+                NoteFailureWide(GetLastError(), target);
                 return false;
+            }
             continue;
         }
         bool replaced = kind == JOURNAL_REPLACED_FILE;
@@ -239,6 +245,8 @@ bool PlacementPlan::Apply(bool moveFiles, PlacementProgress progress, void *cont
         // copied leaves the original, which the new file replaces.
         if (placed)
             placed = PlaceNew(source, target, part, &newMoves, replaced && (!haveBackup || !backupMoves));
+        if (!placed)
+            NoteFailureWide(GetLastError(), target);
         if (progress && progress(context))
             return false;
         if (!placed)

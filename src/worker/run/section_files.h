@@ -1,10 +1,8 @@
-// The files that the worker keeps per user for one application section (its run log, its serial record):
+// The files that the worker keeps per user for one application section (its serial record):
 // "%LOCALAPPDATA%\Kovrel\<section><extension>".
 #pragma once
 #include <windows.h>
-
-// "%LOCALAPPDATA%\Kovrel\", created when missing; false when it cannot be named.
-bool UserKovrelFolder(char (&path)[MAX_PATH]);
+#include "../../common/application_log.h"
 
 // Composes the file's path, creating the folder when missing. A section name may hold characters that no
 // file name may: they become '_'. False for an empty section, or when the path does not fit.

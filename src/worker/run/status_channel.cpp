@@ -1,5 +1,4 @@
 #include "status_channel.h"
-#include "run_log.h"
 #include "module_instance.h"
 #include "worker_resources.h"
 #include "../../common/text_buffer.h"
@@ -20,7 +19,6 @@ void AdvanceStage(StatusBlock *block, int position, UINT textId)
             SendStatus(block, STATUS_TEXT, reinterpret_cast<LPARAM>(text.text));
         text.Free();
     }
-    LogRun("stage %d", block->result);
     block->result = static_cast<short>(block->result + 1);
     if (block->dialogWindow)
         UpdateWindow(block->dialogWindow);

@@ -57,6 +57,22 @@ static bool HoldForLibrary(UpdateRun &run)
     return false;
 }
 
+// The Win32 error that stands for an unpacking failure of the archive itself.
+static unsigned long ArchiveError(const UnpackResult &result)
+{
+    switch (result.cause) {
+    case UNPACK_CAUSE_READ_FAILED:
+        return static_cast<unsigned long>(result.code);
+    case UNPACK_CAUSE_DISK_SPACE:
+        return ERROR_DISK_FULL;
+    case UNPACK_CAUSE_UNKNOWN_KIND:
+    case UNPACK_CAUSE_NO_LIBRARY:
+        return ERROR_NOT_SUPPORTED;
+    default:
+        return ERROR_INVALID_DATA;
+    }
+}
+
 void Unpack(UpdateRun &run)
 {
     EnterStage(run, STAGE_EXTRACT);
@@ -86,6 +102,9 @@ void Unpack(UpdateRun &run)
         run.block->state = STATE_ABORTED;
     } else if (result.outcome != UNPACK_DONE) {
         LogRun("unpacking failed: cause %d, code %d", result.cause, result.code);
+        // A write names its own file; any other cause is the archive's (the line above says more).
+        if (result.cause != UNPACK_CAUSE_WRITE_FAILED)
+            NoteFailure(ArchiveError(result), run.archive);
         if (!ShouldStop(run.block))
             Fail(run);
     } else if (CountFiles(run.folders.unpacked) == 0) {

@@ -39,8 +39,11 @@ static bool PrepareWorkFolder(UpdateRun &run)
 {
     EnterStage(run, STAGE_PREPARE_WORK_FOLDER);
     const RunFolders &folders = run.folders;
-    if (!folders.haveWork || PathExists(folders.journal, true) ||
+    bool journalLeft = folders.haveWork && PathExists(folders.journal, true);
+    if (!folders.haveWork || journalLeft ||
         (PathExists(folders.work, false) ? !RemoveTree(folders.work, false) : !CreateDirectoryA(folders.work, 0))) {
+        NoteFailure(!folders.haveWork ? ERROR_BAD_PATHNAME : journalLeft ? ERROR_ALREADY_EXISTS : GetLastError(),
+                    journalLeft ? folders.journal : folders.work);
         Fail(run);
         return false;
     }

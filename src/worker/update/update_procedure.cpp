@@ -18,6 +18,7 @@
 void EnterStage(UpdateRun &run, UpdateStage stage)
 {
     const StageEntry &entry = StageEntryOf(stage);
+    LogRun("stage %d %s", stage, StageNameOf(stage));
     AdvanceStage(run.block, entry.position, entry.statusText);
 }
 
@@ -37,8 +38,10 @@ bool CreateDownloadFile(UpdateRun &run, const char *path)
     // Readable through the same handle, and shared with no one: what is verified as it arrives is what the
     // unpacker reads, with no moment in between for another program to change it.
     run.file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, 0);
-    if (run.file == INVALID_HANDLE_VALUE)
+    if (run.file == INVALID_HANDLE_VALUE) {
+        NoteFailure(GetLastError(), path);
         Fail(run);
+    }
     return run.file != INVALID_HANDLE_VALUE;
 }
 
@@ -190,10 +193,11 @@ int RunUpdate(StatusBlock *block)
     DeriveRunFolders(workerArgs.appPath, &run.folders);
     block->result = 0;
     block->failureMessage = 0;
-    BeginRunLog(workerArgs.infoSection);
-    LogRun("start: information %s, application %s, installed version %s%s%s", workerArgs.infoUrl ? workerArgs.infoUrl : "",
-           workerArgs.appPath ? workerArgs.appPath : "", workerArgs.installedVersion ? workerArgs.installedVersion : "(none)",
-           run.check ? ", check" : run.silent ? ", silent" : "", run.applyStep ? ", elevated apply step" : "");
+    BeginRunLog(workerArgs.infoSection, run.folders.application);
+    LogRunStart(workerArgs.launcherPath, "information %s, application %s, installed version %s%s%s",
+                workerArgs.infoUrl ? workerArgs.infoUrl : "", workerArgs.appPath ? workerArgs.appPath : "",
+                workerArgs.installedVersion ? workerArgs.installedVersion : "(none)",
+                run.check ? ", check" : run.silent ? ", silent" : "", run.applyStep ? ", elevated apply step" : "");
     // Said here, since the stage that fails for it shows nothing in a silent run.
     if (!run.folders.haveWork)
         LogRun("no work folder: the worker's own path cannot be named in the ANSI code page, or is too long");
@@ -206,7 +210,7 @@ int RunUpdate(StatusBlock *block)
     if (run.check)
         block->finalMessage = block->state != STATE_DONE ? CHECK_FAILED
                               : block->result == RESULT_UP_TO_DATE ? CHECK_UP_TO_DATE : CHECK_NEWER;
-    LogRun(run.check ? "end: check code %u" : "end: message %u", block->finalMessage);
+    LogRunEnd(block->state == STATE_FAILED, run.check ? "check code %u" : "message %u", block->finalMessage);
     EndRunLog();
     EndDownloadSession(&run.session);
     CloseDownloadFile(run);

@@ -25,6 +25,17 @@ const StageEntry &StageEntryOf(int stage)
     return STAGES[stage];
 }
 
+static const char *const STAGE_NAMES[STAGE_FINISH + 1] = {
+    "connect", "open information", "information buffer", "work folder", "information file", "download information",
+    "check information", "open archive", "archive file", "archive buffer", "download archive", "extract",
+    "confirm close", "replace files", "finish",
+};
+
+const char *StageNameOf(int stage)
+{
+    return STAGE_NAMES[stage];
+}
+
 unsigned FinalMessageId(int lastStage, unsigned short state, unsigned failureMessage)
 {
     if (state == 1) // done

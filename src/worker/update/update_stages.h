@@ -35,6 +35,9 @@ struct StageEntry {
 // The stage's entry; `stage` is 0 to STAGE_COUNT - 1.
 const StageEntry &StageEntryOf(int stage);
 
+// The stage's name in the run log, a word or two; `stage` is 0 to STAGE_FINISH.
+const char *StageNameOf(int stage);
+
 // The string id of the final message for the stage that ended the run and the run's state. A failure that
 // carries a message of its own (`failureMessage`, not 0) shows that message instead of its stage's.
 unsigned FinalMessageId(int lastStage, unsigned short state, unsigned failureMessage = 0);
