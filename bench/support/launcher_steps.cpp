@@ -11,14 +11,8 @@
 
 #include "../../src/common/tree_removal.h"
 #include "../../src/launcher/worker_handoff.h"
+#include "bench_clock.h"
 
-static double MillisecondsSince(const LARGE_INTEGER &start)
-{
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return (now.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
-}
 
 int main(int argc, char **argv)
 {

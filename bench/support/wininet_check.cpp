@@ -11,14 +11,8 @@
 #include <wininet.h>
 
 #include <cstdio>
+#include "bench_clock.h"
 
-static double MillisecondsSince(const LARGE_INTEGER &start)
-{
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return (now.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
-}
 
 int main(int argc, char **argv)
 {

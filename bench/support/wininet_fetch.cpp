@@ -17,14 +17,8 @@
 #include <cstring>
 
 #include "../../src/worker/verify/sha256.h"
+#include "bench_clock.h"
 
-static double MillisecondsSince(const LARGE_INTEGER &start)
-{
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return (now.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
-}
 
 int main(int argc, char **argv)
 {
