@@ -72,6 +72,7 @@ def assert_same_imports(bare, product):
 
 
 def check_once(bench, launcher, info, app):
+    bench.app = app  # whose run log bench.run_log() names
     bench.run_log().unlink(missing_ok=True)
     settle()
     _, elapsed, started, _ = timed_process(bench, harness.windows_path(launcher), info, app.windows_exe(),
@@ -107,8 +108,6 @@ def bare_figures(bench, entry):
     figures = {}
     for name in ("launcher", "worker"):
         figures[f"{name} start"], figures[f"{name} end"] = bare_once(bench, f"bare_{name}.exe", entry)
-    # The launcher starts its worker through the shell.
-    figures["worker shell start"], _ = bare_once(bench, "bare_worker.exe", entry, "-shell")
     return figures
 
 
@@ -153,15 +152,14 @@ def report_check(runs, rows):
                     of("baseline", "fetch"), unit="ms"))
     steps = [name for name in runs["check"][0] if name.startswith(("before", "stage"))]
     before, after = of("check", "to log start"), of("check", "after log")
-    launcher, worker = of("bare", "launcher start"), of("bare", "worker shell start")
+    launcher, worker = of("bare", "launcher start"), of("bare", "worker start")
     extraction, removal = of("steps", "extraction"), of("steps", "removal")
     NOTES.append(f"where the time of a check goes (medians of {CHECK_REPEAT}, ms; the parts' medians need not add up):")
     lines = [("check, whole process", of("check", "whole")),
              ("  launcher start to the worker's log start", before),
              ("    a process with the launcher's imports, until its entry", launcher),
              ("    run folder made, worker unpacked", extraction),
-             ("    a process with the worker's imports, until its entry", of("bare", "worker start")),
-             ("      the same, started by ShellExecuteExA as the worker is", worker),
+             ("    a process with the worker's imports, until its entry", worker),
              ("    the rest: hand-off, the worker's start before its log", before - launcher - extraction - worker),
              ("  the worker's log", of("check", "logged")),
              *((f"    {name}", of("check", name)) for name in steps),

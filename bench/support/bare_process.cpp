@@ -12,15 +12,31 @@
 #include <oleauto.h>
 #include <shellapi.h>
 
-// Referenced, never called: each import stays in the table.
+// Referenced, never called: each import stays in the table. The launcher loads shell32 and user32 only when
+// it needs them.
 static void *volatile imports[] = {
-    reinterpret_cast<void *>(&RegCloseKey), reinterpret_cast<void *>(&ShellExecuteExA),
-    reinterpret_cast<void *>(&MessageBoxA),
+    reinterpret_cast<void *>(&RegCloseKey),
 #ifdef WORKER_IMPORTS
+    reinterpret_cast<void *>(&ShellExecuteExA), reinterpret_cast<void *>(&MessageBoxA),
     reinterpret_cast<void *>(&GetStockObject), reinterpret_cast<void *>(&CoTaskMemFree),
     reinterpret_cast<void *>(&SysFreeString),
 #endif
 };
+
+// Whole microseconds in decimal and a line break, without wsprintfA, which is user32's.
+static int Decimal(unsigned long long value, char *text)
+{
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value);
+    for (int i = 0; i < count; i++)
+        text[i] = digits[count - 1 - i];
+    text[count] = '\n';
+    return count + 1;
+}
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR file, int)
 {
@@ -29,9 +45,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR file, int)
     // The counter first: what follows is the program's own work.
     QueryPerformanceFrequency(&frequency);
     char text[32];
-    // wsprintfA has no floating point: whole microseconds.
-    int length = wsprintfA(text, "%I64u\n", now.QuadPart / frequency.QuadPart * 1000000 +
-                                                   now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart);
+    int length = Decimal(now.QuadPart / frequency.QuadPart * 1000000 +
+                             now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart, text);
     HANDLE output = CreateFileA(file, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
     DWORD written = 0;
     bool done = output != INVALID_HANDLE_VALUE && WriteFile(output, text, length, &written, 0) && written == length;

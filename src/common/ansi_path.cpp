@@ -1,6 +1,7 @@
 // The one rule for naming a wide path in the ANSI code page (see ansi_path.h).
 #include "ansi_path.h"
 #include <shlobj.h>
+#include "on_demand.h"
 #include "text.h"
 #include "wide_path.h"
 
@@ -35,7 +36,7 @@ DWORD GetAnsiTempPath(DWORD capacity, char *buffer)
         return TextLength(buffer);
     // The fallback lies in the user's profile, which only the user and the system can write: never a shared
     // folder such as the Windows or the drive's Temp, where another user could place a file before the worker.
-    if (SUCCEEDED(SHGetFolderPathW(0, CSIDL_LOCAL_APPDATA, 0, SHGFP_TYPE_CURRENT, folder)) &&
+    if (GetShellFolderW(CSIDL_LOCAL_APPDATA, folder) &&
         ComposeWidePath(folder, folder, L"\\Temp\\") &&
         (CreateDirectoryW(folder, 0) || GetLastError() == ERROR_ALREADY_EXISTS) &&
         NameInAnsi(folder, buffer, capacity))

@@ -2,13 +2,14 @@
 #include <shlobj.h>
 #include "application_identity.h"
 #include "heap.h"
+#include "on_demand.h"
 #include "log_text.h"
 #include "text.h"
 #include "whole_file.h"
 
 bool UserKovrelFolder(char (&path)[MAX_PATH])
 {
-    if (FAILED(SHGetFolderPathA(0, CSIDL_LOCAL_APPDATA, 0, 0, path)) || !AppendText(path, MAX_PATH, "\\Kovrel\\"))
+    if (!GetShellFolderA(CSIDL_LOCAL_APPDATA, path) || !AppendText(path, MAX_PATH, "\\Kovrel\\"))
         return false;
     CreateDirectoryA(path, 0);
     return true;

@@ -1,6 +1,7 @@
 // A message box with one inserted text. The text is spliced in by hand rather than with wsprintfA, which
 // stops at 1024 bytes. '%' is never the second byte of a double-byte character, so the search is safe.
 #include "formatted_message.h"
+#include "on_demand.h"
 #include "resource_message.h"
 #include "text.h"
 #include "text_buffer.h"
@@ -27,7 +28,7 @@ int ShowFormattedMessage(HINSTANCE module, HWND owner, UINT textId, UINT caption
             AppendText(message.text, length, text + at + 2);
         }
     }
-    int answer = MessageBoxA(owner, message.text ? message.text : text,
+    int answer = ShowMessageBox(owner, message.text ? message.text : text,
                              MessageCaption(module, captionId, caption), style);
     format.Free();
     caption.Free();

@@ -1,5 +1,6 @@
 // Message boxes built from string resources, for both executables.
 #include "resource_message.h"
+#include "on_demand.h"
 #include "text_buffer.h"
 
 static const char FALLBACK_TEXT[] = "An error occurred.";
@@ -26,7 +27,7 @@ int ShowModuleMessage(HINSTANCE module, HWND owner, UINT textId, UINT fallbackTe
         !(fallbackTextId && message.LoadResourceString(module, fallbackTextId)))
         message.Assign(FALLBACK_TEXT);
     // A missing caption leaves the platform's default caption.
-    int answer = MessageBoxA(owner, message.text ? message.text : FALLBACK_TEXT,
+    int answer = ShowMessageBox(owner, message.text ? message.text : FALLBACK_TEXT,
                              MessageCaption(module, captionId, caption), style);
     message.Free();
     caption.Free();

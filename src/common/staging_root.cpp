@@ -11,6 +11,7 @@
 #include <sddl.h>
 #include <shlobj.h>
 #include "ansi_path.h"
+#include "on_demand.h"
 #include "text.h"
 #include "tree_removal.h"
 
@@ -94,7 +95,7 @@ static bool ProtectFolder(char *folder, PSECURITY_DESCRIPTOR security)
 bool GetMachineRoot(char root[MAX_PATH])
 {
     root[0] = 0;
-    return SUCCEEDED(SHGetFolderPathA(0, CSIDL_COMMON_APPDATA, 0, SHGFP_TYPE_CURRENT, root)) &&
+    return GetShellFolderA(CSIDL_COMMON_APPDATA, root) &&
            AppendText(root, MAX_PATH, "\\Kovrel");
 }
 

@@ -12,7 +12,6 @@
 // its worker the same way from the per-machine staging folder, waits for it and cleans up after it itself, as
 // does a check, which shows nothing and ends with its worker's code.
 #include "worker_handoff.h"
-#include <shellapi.h>
 #include "launcher_command_line.h"
 #include "launcher_log.h"
 #include "launcher_resources.h"
@@ -83,29 +82,30 @@ static bool StartWorker(HMODULE module, const char *folder, const char *argument
     DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return false;
-    TextBuffer commandLine = {};
-    if (!ComposeWorkerCommandLine(commandLine, path, arguments))
+    TextBuffer workerArguments = {}, commandLine = {};
+    if (!ComposeWorkerCommandLine(workerArguments, path, arguments))
         return false;
     bool started = false;
-    // The launcher path has been copied into the command line; its buffer now holds the worker's file name.
+    // The launcher path has been copied into the arguments; its buffer now holds the worker's file name. The
+    // worker's own command line is its quoted path, then those arguments.
     if (CopyText(path, MAX_PATH, folder) && AppendText(path, MAX_PATH, WORKER_FILE_NAME) &&
-        ExtractWorker(module, path)) {
-        SHELLEXECUTEINFOA start = {};
-        start.cbSize = sizeof start;
-        start.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOCLOSEPROCESS;
-        start.lpVerb = "open";
-        start.lpFile = path;
-        start.lpParameters = commandLine.text;
-        start.nShow = SW_SHOWNORMAL;
-        started = ShellExecuteExA(&start) && start.hProcess;
-        HANDLE given = 0;
-        if (started && lock)
-            DuplicateHandle(GetCurrentProcess(), lock, start.hProcess, &given, 0, FALSE, DUPLICATE_SAME_ACCESS);
-        if (process)
-            *process = start.hProcess;
-        else if (start.hProcess)
-            CloseHandle(start.hProcess);
+        ExtractWorker(module, path) && ComposeWorkerCommandLine(commandLine, path, workerArguments.text)) {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION worker = {};
+        started = CreateProcessA(path, commandLine.text, 0, 0, FALSE, 0, 0, 0, &startup, &worker);
+        if (started) {
+            CloseHandle(worker.hThread);
+            HANDLE given = 0;
+            if (lock)
+                DuplicateHandle(GetCurrentProcess(), lock, worker.hProcess, &given, 0, FALSE, DUPLICATE_SAME_ACCESS);
+            if (process)
+                *process = worker.hProcess;
+            else
+                CloseHandle(worker.hProcess);
+        }
     }
+    workerArguments.Free();
     commandLine.Free();
     return started;
 }
