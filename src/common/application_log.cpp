@@ -15,12 +15,12 @@ bool UserKovrelFolder(char (&path)[MAX_PATH])
     return true;
 }
 
-bool ApplicationLogPath(const char *section, const char *applicationFolder, char (&path)[MAX_PATH])
+bool ApplicationLogPath(const char *section, const char *applicationPath, char (&path)[MAX_PATH])
 {
     char identity[IDENTITY_BYTES];
     if (!section || !section[0] || !UserKovrelFolder(path))
         return false;
-    ComposeApplicationIdentity(section, applicationFolder, identity);
+    ComposeApplicationIdentity(section, applicationPath, identity);
     return AppendText(path, MAX_PATH, identity) && AppendText(path, MAX_PATH, ".log");
 }
 

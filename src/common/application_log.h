@@ -6,9 +6,9 @@
 // "%LOCALAPPDATA%\Kovrel\", created when missing; false when it cannot be named.
 bool UserKovrelFolder(char (&path)[MAX_PATH]);
 
-// The log of the application in `applicationFolder` (its path up to and with its last separator) updated from
-// `section`; false for an empty section, or when the path cannot be named.
-bool ApplicationLogPath(const char *section, const char *applicationFolder, char (&path)[MAX_PATH]);
+// The log of the application `applicationPath` (its folder, or a path in it) updated from `section`, named by
+// its identity; false for an empty section, or when the path cannot be named.
+bool ApplicationLogPath(const char *section, const char *applicationPath, char (&path)[MAX_PATH]);
 
 // Appends whole lines (`length` bytes) to the log: the file is read whole, the lines appended, the oldest whole
 // lines dropped beyond LOG_CAP, and the result written under a temporary name and renamed over the log, so

@@ -2,29 +2,30 @@
 #include <windows.h>
 #include "launcher_command_line.h"
 #include "../common/application_log.h"
-#include "../common/command_tokens.h"
-#include "../common/multibyte_path.h"
 #include "../common/text.h"
 
 static void LogLauncherLine(const char *kind, const char *reason, const char *subject)
 {
+    char path[MAX_PATH];
     const char *arguments = 0;
     if (!FindLauncherArguments(GetCommandLineA(), &arguments))
         return;
+    // The application path and section, read as the identity is everywhere: the log's name comes from them.
     const unsigned first = IsApplyStep(arguments) ? 3 : 1;
-    char section[MAX_PATH];
-    char folder[MAX_PATH];
-    char launcher[MAX_PATH];
-    char path[MAX_PATH];
-    if (!FindPositionalToken(arguments, first + 1, section, MAX_PATH))
+    TextBuffer application = {}, section = {};
+    CopyPositionalToken(arguments, first, application);
+    bool named = CopyPositionalToken(arguments, first + 1, section) &&
+                 ApplicationLogPath(section.text, application.text, path);
+    application.Free();
+    section.Free();
+    if (!named)
         return;
-    const char *separator = FindPositionalToken(arguments, first, folder, MAX_PATH) ? FindLastSeparator(folder) : 0;
-    folder[separator ? separator - folder + 1 : 0] = 0;
+    char launcher[MAX_PATH];
     DWORD length = GetModuleFileNameA(0, launcher, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         launcher[0] = 0;
     char line[3 * MAX_PATH + 160];
-    if (!ApplicationLogPath(section, folder, path) || !CopyText(line, sizeof line, "0 ") ||
+    if (!CopyText(line, sizeof line, "0 ") ||
         !ComposeLogStartNow(line + 2, sizeof line - 2, launcher) || !AppendText(line, sizeof line, kind) ||
         !AppendText(line, sizeof line, reason) ||
         (subject && (!AppendText(line, sizeof line, ", ") || !AppendText(line, sizeof line, subject))) ||
