@@ -12,3 +12,8 @@ bool IsDotEntry(const char *name);
 
 // The replacement journal's path inside the temporary folder `tempFolder` (ending in a backslash).
 bool ComposeJournalPath(char *buffer, const char *tempFolder);
+
+// A folder as the registry may give it, with "%SystemDrive%" at its start as the only variable, made whole with
+// the drive of the Windows folder (its "C:"); false for any other variable or a result that is not an absolute
+// path on a drive.
+bool ExpandSystemDrive(char *buffer, const char *value, const char *windowsFolder);

@@ -12,6 +12,7 @@
 #include <shlobj.h>
 #include "ansi_path.h"
 #include "on_demand.h"
+#include "path_compose.h"
 #include "text.h"
 #include "tree_removal.h"
 
@@ -92,10 +93,30 @@ static bool ProtectFolder(char *folder, PSECURITY_DESCRIPTOR security)
     return RemoveTree(folder, false);
 }
 
+// ProgramData as the system names it in the profile list, which only administrators can write; the shell
+// gives the same folder, but loading it (and user32 with it) costs an elevated launcher a third of its start.
+static bool ReadProgramData(char folder[MAX_PATH])
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return false;
+    char value[MAX_PATH];
+    DWORD type = 0, size = sizeof value - 1;
+    bool read = RegQueryValueExA(key, "ProgramData", 0, &type, reinterpret_cast<BYTE *>(value), &size) ==
+                    ERROR_SUCCESS &&
+                (type == REG_SZ || type == REG_EXPAND_SZ);
+    RegCloseKey(key);
+    value[read ? size : 0] = 0;
+    char windows[MAX_PATH];
+    UINT length = GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    return read && length != 0 && length < MAX_PATH && ExpandSystemDrive(folder, value, windows);
+}
+
 bool GetMachineRoot(char root[MAX_PATH])
 {
     root[0] = 0;
-    return GetShellFolderA(CSIDL_COMMON_APPDATA, root) &&
+    return (ReadProgramData(root) || GetShellFolderA(CSIDL_COMMON_APPDATA, root)) &&
            AppendText(root, MAX_PATH, "\\Kovrel");
 }
 

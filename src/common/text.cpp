@@ -24,6 +24,15 @@ bool TextEqualsIgnoringCase(const char *a, const char *b)
     return LowerAscii(*a) == LowerAscii(*b);
 }
 
+// A shorter text differs at its zero, before its end is passed.
+bool TextStartsWithIgnoringCase(const char *text, const char *start)
+{
+    for (; *start; text++, start++)
+        if (LowerAscii(*text) != LowerAscii(*start))
+            return false;
+    return true;
+}
+
 bool TextEquals(const char *a, const char *b)
 {
     if (!a || !b)

@@ -6,6 +6,8 @@ unsigned TextLength(const char *text);
 bool TextEquals(const char *a, const char *b);
 // Equal when ASCII letters are compared without regard to case; other bytes must match exactly.
 bool TextEqualsIgnoringCase(const char *a, const char *b);
+// Whether `text` begins with `start`, ASCII letters compared without regard to case.
+bool TextStartsWithIgnoringCase(const char *text, const char *start);
 void CopyBytes(void *to, const void *from, unsigned count);
 
 // Copies or appends text into a fixed buffer of `capacity` bytes. When the result with its terminating zero

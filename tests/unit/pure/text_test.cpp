@@ -11,6 +11,9 @@ TEST(Text, LengthAndEquality)
     EXPECT_FALSE(TextEquals("ab", "abc"));
     EXPECT_FALSE(TextEquals("abc", nullptr));
     EXPECT_TRUE(TextEquals(nullptr, nullptr));
+    EXPECT_TRUE(TextStartsWithIgnoringCase("ProgramData\\x", "programdata"));
+    EXPECT_TRUE(TextStartsWithIgnoringCase("abc", ""));
+    EXPECT_FALSE(TextStartsWithIgnoringCase("Program", "programdata")) << "shorter than its start";
 }
 
 TEST(Text, CopyRefusesWhatDoesNotFit)
