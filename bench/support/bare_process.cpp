@@ -8,8 +8,6 @@
 // taken from, as the counter is the same in every process; a file, since a program started through the shell
 // has no standard output.
 #include <windows.h>
-#include <objbase.h>
-#include <oleauto.h>
 #include <shellapi.h>
 
 // Referenced, never called: each import stays in the table. The launcher loads shell32 and user32 only when
@@ -18,8 +16,7 @@ static void *volatile imports[] = {
     reinterpret_cast<void *>(&RegCloseKey),
 #ifdef WORKER_IMPORTS
     reinterpret_cast<void *>(&ShellExecuteExA), reinterpret_cast<void *>(&MessageBoxA),
-    reinterpret_cast<void *>(&GetStockObject), reinterpret_cast<void *>(&CoTaskMemFree),
-    reinterpret_cast<void *>(&SysFreeString),
+    reinterpret_cast<void *>(&GetStockObject),
 #endif
 };
 

@@ -30,3 +30,9 @@ HMODULE LoadSystemLibrary(const char *name)
         return 0;
     return LoadLibraryA(path);
 }
+
+void *SystemFunction(const char *library, const char *name)
+{
+    HMODULE module = LoadSystemLibrary(library);
+    return module ? reinterpret_cast<void *>(GetProcAddress(module, name)) : 0;
+}

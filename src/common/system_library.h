@@ -11,3 +11,7 @@ void RestrictLibrarySearch();
 // Loads a library of the system folder (SysWOW64 for the 32-bit build on 64-bit Windows) by its bare name;
 // 0 when it is not there.
 HMODULE LoadSystemLibrary(const char *name);
+
+// The function `name` of the system library `library`, which stays loaded for the life of the process; 0 when
+// either is missing.
+void *SystemFunction(const char *library, const char *name);

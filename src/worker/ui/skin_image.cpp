@@ -1,7 +1,8 @@
 // Skin pictures through the platform's picture decoder.
 //
 // OleLoadPicture takes bitmaps, JPEG, GIF, icons and both metafile kinds from a stream and needs no COM
-// initialisation of the calling thread. The decoded picture owns its palette and deletes it on release,
+// initialisation of the calling thread. Its libraries are loaded only when a skin has pictures: a silent run
+// or a check would pay for them at every start. The decoded picture owns its palette and deletes it on release,
 // so the palette handed out is a copy that lives as long as the caller keeps it.
 #include "skin_image.h"
 #include <ole2.h>
@@ -10,8 +11,12 @@
 #include "../run/worker_command_line.h"
 #include "../run/worker_settings.h"
 #include "../../common/heap.h"
+#include "../../common/system_library.h"
 
 static const LONG HIMETRIC_PER_INCH = 2540;
+
+typedef HRESULT(WINAPI *StreamOnBlock)(HGLOBAL, BOOL, IStream **);
+typedef HRESULT(WINAPI *PictureLoader)(IStream *, LONG, BOOL, REFIID, void **);
 
 // A copy of a palette, or none.
 static HPALETTE CopyPalette(HPALETTE palette)
@@ -126,16 +131,19 @@ bool LoadSkinImage(HWND window, HDC *context, HBITMAP *bitmap, HPALETTE *palette
 
     *context = 0;
     *bitmap = 0;
+    StreamOnBlock streamOnBlock =
+        reinterpret_cast<StreamOnBlock>(SystemFunction("ole32.dll", "CreateStreamOnHGlobal"));
+    PictureLoader loadPicture = reinterpret_cast<PictureLoader>(SystemFunction("oleaut32.dll", "OleLoadPicture"));
     IStream *stream = 0;
-    if (FAILED(CreateStreamOnHGlobal(block, TRUE, &stream))) {
+    if (!streamOnBlock || !loadPicture || FAILED(streamOnBlock(block, TRUE, &stream))) {
         GlobalFree(block);
         return false;
     }
     // From here on releasing the stream frees the block.
     IPicture *picture = 0;
     bool loaded = false;
-    if (SUCCEEDED(OleLoadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture,
-                                 reinterpret_cast<void **>(&picture)))) {
+    if (SUCCEEDED(loadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture,
+                              reinterpret_cast<void **>(&picture)))) {
         loaded = RenderPicture(window, picture, context, bitmap, palette);
         picture->Release();
     }
