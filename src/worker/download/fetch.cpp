@@ -13,7 +13,6 @@ static const unsigned SMALLEST_TRANSFER = 260;
 
 bool BeginDownloadSession(DownloadSession *session, bool withProgress)
 {
-    session->network = 0;
     session->internet = 0;
     if (!LoadWinInet())
         return false;

@@ -44,7 +44,7 @@ static DWORD WINAPI NetworkLoop(void *parameter)
     }
 }
 
-static NetworkThread *StartNetworkThread()
+static NetworkThread *NewNetworkThread()
 {
     NetworkThread *thread = static_cast<NetworkThread *>(AllocateBytes(sizeof(NetworkThread)));
     if (!thread)
@@ -59,11 +59,16 @@ static NetworkThread *StartNetworkThread()
     return 0;
 }
 
-bool PostNetworkCall(NetworkThread **thread, NetworkCall call, NetworkCall release, void *job)
+bool StartNetworkThread(NetworkThread **thread)
 {
     if (!*thread)
-        *thread = StartNetworkThread();
-    if (!*thread)
+        *thread = NewNetworkThread();
+    return *thread != 0;
+}
+
+bool PostNetworkCall(NetworkThread **thread, NetworkCall call, NetworkCall release, void *job)
+{
+    if (!StartNetworkThread(thread))
         return false;
     NetworkThread *current = *thread;
     current->call = call;

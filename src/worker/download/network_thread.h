@@ -13,6 +13,10 @@ typedef void (*NetworkCall)(void *job);
 
 struct NetworkThread;
 
+// Starts the thread ahead of its first call when *thread is none, so that its start overlaps the work before
+// that call. False when none could be started.
+bool StartNetworkThread(NetworkThread **thread);
+
 // Hands call(job) to the thread, starting one first when *thread is none. False when none could be started.
 bool PostNetworkCall(NetworkThread **thread, NetworkCall call, NetworkCall release, void *job);
 

@@ -17,7 +17,10 @@ static const unsigned INFO_BUFFER_CAP = 4096;
 void StartRun(UpdateRun &run)
 {
     EnterStage(run, STAGE_CONNECT);
-    if (run.folders.haveApplication && !HoldFolder(&run.application, run.folders.application))
+    // The network thread starts while this stage's other work goes on; one that cannot start now may later.
+    StartNetworkThread(&run.session.network);
+    // A check replaces nothing, so it holds no folder.
+    if (!run.check && run.folders.haveApplication && !HoldFolder(&run.application, run.folders.application))
         LogRun("the application folder %s could not be opened (error %lu), or is a link", run.folders.application,
                GetLastError());
     // A check only reads: journals wait for the next update, and the folder's rights do not matter.
