@@ -115,9 +115,12 @@ static bool ReadProgramData(char folder[MAX_PATH])
 
 bool GetMachineRoot(char root[MAX_PATH])
 {
+    // Named once per process: a launcher asks for each of its run folders, twice.
+    static char programData[MAX_PATH];
+    if (!programData[0] && !ReadProgramData(programData) && !GetShellFolderA(CSIDL_COMMON_APPDATA, programData))
+        programData[0] = 0;
     root[0] = 0;
-    return (ReadProgramData(root) || GetShellFolderA(CSIDL_COMMON_APPDATA, root)) &&
-           AppendText(root, MAX_PATH, "\\Kovrel");
+    return programData[0] && CopyText(root, MAX_PATH, programData) && AppendText(root, MAX_PATH, "\\Kovrel");
 }
 
 bool PrepareMachineStaging(char root[MAX_PATH])
