@@ -93,9 +93,9 @@ static bool ProtectFolder(char *folder, PSECURITY_DESCRIPTOR security)
     return RemoveTree(folder, false);
 }
 
-// ProgramData as the system names it in the profile list, which only administrators can write; the shell
-// gives the same folder, but loading it (and user32 with it) costs an elevated launcher a third of its start.
-static bool ReadProgramData(char folder[MAX_PATH])
+// The shell gives the same folder, but loading it (and user32 with it) costs an elevated launcher a third of
+// its start.
+bool ReadProgramData(char folder[MAX_PATH])
 {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,

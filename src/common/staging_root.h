@@ -12,6 +12,10 @@ bool IsElevatedRun();
 const unsigned RUN_FOLDER_CANDIDATES = 10;
 bool GetRunFolder(unsigned candidate, bool perMachine, const char *identity, char folder[MAX_PATH]);
 
+// ProgramData as the system names it in its profile list, which only administrators can write; false when the
+// list does not name it plainly (then the shell is asked).
+bool ReadProgramData(char folder[MAX_PATH]);
+
 // "%ProgramData%\Kovrel", the per-machine folder (without a separator at its end).
 bool GetMachineRoot(char root[MAX_PATH]);
 

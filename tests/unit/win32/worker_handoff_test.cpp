@@ -42,6 +42,14 @@ TEST(WorkerHandoff, TempFolderIsKovrelUnderTheTempPathOrThePerMachineFolderWhenE
     EXPECT_EQ(KovrelTempFolder().insert(KovrelTempFolder().size() - 1, ".9"), later);
 }
 
+TEST(WorkerHandoff, ProgramDataFromTheProfileListIsTheShellsFolder)
+{
+    char listed[MAX_PATH], shell[MAX_PATH];
+    ASSERT_TRUE(ReadProgramData(listed));
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(0, CSIDL_COMMON_APPDATA, 0, SHGFP_TYPE_CURRENT, shell)));
+    EXPECT_STREQ(shell, listed);
+}
+
 // Read back through the security API, not as the text it was written in.
 TEST(WorkerHandoff, PerMachineFolderSecurityGrantsOnlySystemAndAdministrators)
 {
